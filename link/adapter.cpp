@@ -1,0 +1,36 @@
+#include "adapter.h"
+
+namespace quelt {
+namespace {
+
+// No adapter: open fails, writes do nothing, reads deliver nothing.
+class AbsentAdapter final : public Adapter {
+ public:
+  uint32_t Open() override { return 1; }
+  uint32_t Speed(int32_t) override { return 0; }
+  uint32_t Write(const uint8_t*, uint32_t, uint32_t* written) override {
+    if (written) *written = 0;
+    return 0;
+  }
+  uint32_t Read(uint8_t*) override { return 0; }
+};
+
+AbsentAdapter absent_adapter;
+Adapter* current_adapter = &absent_adapter;
+
+}  // namespace
+
+Adapter& CurrentAdapter() { return *current_adapter; }
+
+void SetAdapter(Adapter* adapter) { current_adapter = adapter ? adapter : &absent_adapter; }
+
+uint32_t AdapterOpen() { return current_adapter->Open(); }
+uint32_t AdapterSpeed(int32_t speed) { return current_adapter->Speed(speed); }
+
+uint32_t QueltProgrammerWrite(const uint8_t* bytes, uint32_t count, uint32_t* written) {
+  return current_adapter->Write(bytes, count, written);
+}
+
+uint32_t QueltProgrammerRead(uint8_t* input) { return current_adapter->Read(input); }
+
+}  // namespace quelt
