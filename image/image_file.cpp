@@ -24,8 +24,9 @@ void Message(std::string_view text) {
     message_sink(text);
     return;
   }
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
+  // A message the console cannot take has no one else to go to; the read goes on regardless.
+  (void)std::fwrite(text.data(), 1, text.size(), stdout);
+  (void)std::fflush(stdout);
 }
 
 long ReadSome(int fd, void* buffer, std::size_t count) {

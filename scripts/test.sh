@@ -4,7 +4,8 @@
 #   2. clang with AddressSanitizer and UndefinedBehaviorSanitizer: all tests, then the fuzzers
 #      for a bounded time;
 #   3. clang with ThreadSanitizer: the tests of the threaded parts;
-#   4. static checks: the Windows adapter branch for 32-bit Windows, clang-format.
+#   4. static checks: the Windows adapter branch for 32-bit Windows, clang-format, cppcheck and
+#      clang-tidy (on the sanitizer tree's compile commands).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -40,7 +41,7 @@ cmake --build build/tsan -j "$jobs"
 ctest --test-dir build/tsan -j "$jobs" --timeout 900 -L threads
 
 step "static checks"
-scripts/check-static.sh
+scripts/check-static.sh build/asan
 
 echo
 echo "All trees built and all tests passed."

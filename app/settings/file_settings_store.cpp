@@ -97,9 +97,15 @@ fs::path FileSettingsStore::RootFolder() {
   const char* config = std::getenv("XDG_CONFIG_HOME");
   if (config != nullptr && config[0] == '/') return fs::path(config) / "quelt-flasher";
   const char* home = std::getenv("HOME");
+  // The reentrant lookup: the store may be used from a worker thread while another thread
+  // looks up users too.
+  passwd entry{};
+  std::vector<char> text(16384);
   if (home == nullptr || home[0] != '/') {
-    const passwd* user = ::getpwuid(::getuid());
-    home = user != nullptr ? user->pw_dir : nullptr;
+    passwd* user = nullptr;
+    home = ::getpwuid_r(::getuid(), &entry, text.data(), text.size(), &user) == 0 && user != nullptr
+               ? user->pw_dir
+               : nullptr;
   }
   return fs::path(home != nullptr ? home : "/") / ".config" / "quelt-flasher";
 }
