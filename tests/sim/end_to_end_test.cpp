@@ -107,7 +107,10 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeCase{"base", 0x1A2B3, 0x1B000}, SizeCase{"base", 0x20000, 0x20000},
                       SizeCase{"large", 0x4001, 0x6000}, SizeCase{"large", 0x7FFF, 0x8000},
                       SizeCase{"large", 0x20001, 0x30000}, SizeCase{"large", 0x2345F, 0x30000},
-                      SizeCase{"large", 0x200000, 0x200000}));
+                      SizeCase{"large", 0x200000, 0x200000}),
+    [](const ::testing::TestParamInfo<SizeCase>& info) {
+      return std::string(info.param.type) + "_" + std::to_string(info.param.size);
+    });
 
 TEST_F(EndToEnd, FlashFileOfTheWrongSizeIsRefusedAndAKeptFileIsReused) {
   const std::string path = TempPath("flash");
