@@ -7,8 +7,15 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 namespace quelt {
+namespace {
+
+// strerror shares one buffer between threads; this does not.
+std::string ErrorText(int number) { return std::generic_category().message(number); }
+
+}  // namespace
 
 FlashStore::~FlashStore() {
   if (mapped_) munmap(data_, size_);
@@ -32,11 +39,11 @@ bool FlashStore::MapFile(const std::string& path, std::size_t size, std::string*
   } else if (errno == EEXIST) {
     fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
   }
-  if (fd < 0) return fail(std::strerror(errno));
+  if (fd < 0) return fail(ErrorText(errno));
 
   struct stat st {};
   if (fstat(fd, &st) != 0) {
-    const std::string why = std::strerror(errno);
+    const std::string why = ErrorText(errno);
     close(fd);
     return fail(why);
   }
@@ -50,7 +57,7 @@ bool FlashStore::MapFile(const std::string& path, std::size_t size, std::string*
                 std::to_string(size));
   }
   if (created && ftruncate(fd, static_cast<off_t>(size)) != 0) {
-    const std::string why = std::strerror(errno);
+    const std::string why = ErrorText(errno);
     close(fd);
     unlink(path.c_str());
     return fail(why);
@@ -60,7 +67,7 @@ bool FlashStore::MapFile(const std::string& path, std::size_t size, std::string*
   close(fd);
   if (map == MAP_FAILED) {
     if (created) unlink(path.c_str());
-    return fail(std::strerror(map_errno));
+    return fail(ErrorText(map_errno));
   }
   data_ = static_cast<uint8_t*>(map);
   size_ = size;
