@@ -184,20 +184,29 @@ void FlasherDlg::OnAbout() {
 
 bool FlasherDlg::OnWindowThread() const { return QThread::currentThread() == thread(); }
 
-void FlasherDlg::Forward(const std::function<void()>& change) {
+void FlasherDlg::ForwardUntilFinished(const std::function<void(const Finish&)>& work) {
+  std::binary_semaphore finished{0};
+  const Finish finish = [&finished] { finished.release(); };
   if (OnWindowThread()) {
-    change();
+    work([] {});
     return;
   }
-  std::binary_semaphore done{0};
-  QMetaObject::invokeMethod(
-      this,
-      [&change, &done] {
-        change();
-        done.release();
-      },
-      Qt::QueuedConnection);
-  done.acquire();
+  Forwarded call{&work, &finish};
+  forwarded_.store(&call, std::memory_order_release);
+  QMetaObject::invokeMethod(this, "RunForwarded", Qt::QueuedConnection);
+  finished.acquire();
+}
+
+void FlasherDlg::RunForwarded() {
+  Forwarded* call = forwarded_.exchange(nullptr, std::memory_order_acquire);
+  if (call) (*call->work)(*call->finish);
+}
+
+void FlasherDlg::Forward(const std::function<void()>& change) {
+  ForwardUntilFinished([&change](const Finish& finish) {
+    change();
+    finish();
+  });
 }
 
 void FlasherDlg::SetStatusDirect(const QString& text) {
@@ -245,21 +254,16 @@ void FlasherDlg::ShowBoxAndWait(const BoxSpec& spec, bool owned_by_window) {
     ShowMessageBox(spec, owned_by_window ? this : nullptr);
     return;
   }
-  std::binary_semaphore closed{0};
-  QMetaObject::invokeMethod(
-      this,
-      [this, &spec, owned_by_window, &closed] {
-        QMessageBox* box = MakeMessageBox(spec, owned_by_window ? this : nullptr);
-        connect(box, &QMessageBox::finished, box, [&closed] { closed.release(); });
-        if (owned_by_window) {
-          box->open();  // modal to the window only
-        } else {
-          box->setWindowModality(Qt::NonModal);
-          box->show();
-        }
-      },
-      Qt::QueuedConnection);
-  closed.acquire();
+  ForwardUntilFinished([this, &spec, owned_by_window](const Finish& finish) {
+    QMessageBox* box = MakeMessageBox(spec, owned_by_window ? this : nullptr);
+    connect(box, &QMessageBox::finished, box, [finish] { finish(); });
+    if (owned_by_window) {
+      box->open();  // modal to the window only
+    } else {
+      box->setWindowModality(Qt::NonModal);
+      box->show();
+    }
+  });
 }
 
 void FlasherDlg::FinishRun() {
@@ -270,7 +274,7 @@ void FlasherDlg::FinishRun() {
   IdleBus();
   cancel_request_ = false;
   BusyFlag() = false;
-  QMetaObject::invokeMethod(this, &FlasherDlg::RunEnded, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(this, "RunEnded", Qt::QueuedConnection);
 }
 
 // ---- Worker start and the end of the window ----

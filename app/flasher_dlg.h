@@ -100,10 +100,15 @@ class FlasherDlg : public QDialog {
   bool OnWindowThread() const;
   // Runs `change` on the window thread and returns when it has run.
   void Forward(const std::function<void()>& change);
+  // Runs `work` on the window thread and returns when the window thread calls the `finish` it
+  // is given (at the end of `work`, or later when a box closes).
+  using Finish = std::function<void()>;
+  void ForwardUntilFinished(const std::function<void(const Finish&)>& work);
   bool OpenAdapterOrReport();
   bool RefuseLoadWhileBusy();
   void StartWorker(void (*worker)(FlasherDlg*));
-  void RunEnded();
+  Q_INVOKABLE void RunForwarded();
+  Q_INVOKABLE void RunEnded();
 
   QMenuBar* menu_ = nullptr;
   ClientArea* client_ = nullptr;
@@ -120,6 +125,15 @@ class FlasherDlg : public QDialog {
   bool image_loaded_ = false;
   QString title_text_;
   std::atomic<bool> cancel_request_{false};
+
+  // The one call a waiting worker has handed to the window thread. Handed over through the
+  // atomic, and announced by a queued call by name, so that nothing the worker allocated is
+  // released by the window thread or the other way round.
+  struct Forwarded {
+    const std::function<void(const Finish&)>* work;
+    const Finish* finish;
+  };
+  std::atomic<Forwarded*> forwarded_{nullptr};
 
   std::thread worker_;
   bool close_pending_ = false;

@@ -56,8 +56,9 @@ TEST_F(ShutdownTest, EveryWayOutSendsOneIdleSymbolAndFreesTheBuffer) {
          QTest::keyClick(d, Qt::Key_Return);
        }},
   };
-  for (const auto& [name, way] : ways) {
-    SCOPED_TRACE(name);
+  for (const auto& entry : ways) {
+    SCOPED_TRACE(entry.first);
+    const std::function<void(FlasherDlg*)>& way = entry.second;
     ResetImageStoreForTests();
     RecordingAdapter adapter;
     size_t calls_at_start = 0;

@@ -56,7 +56,8 @@ void Answerer::Poll() {
         dialog->reject();
       } else {
         dialog->selectFile(file_choice);
-        dialog->accept();
+        static_cast<QDialog*>(dialog)->accept();  // as the Open button does
+        if (after_file_choice) after_file_choice();
       }
       continue;
     }
@@ -161,6 +162,10 @@ void WindowTest::Drop(const std::vector<std::string>& paths) {
   QList<QUrl> urls;
   for (const std::string& p : paths) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(p)));
   data.setUrls(urls);
+  // As a drag arrives: it enters the window, which takes it, then it is dropped.
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(window_.get(), &enter);
+  ASSERT_TRUE(enter.isAccepted());
   QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(window_.get(), &drop);
 }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@
 #include "link/adapter.h"
 #include "link/recording_adapter.h"
 #include "link/sim/sim_adapter.h"
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace quelt::test {
 
@@ -52,6 +56,8 @@ class Answerer : public QObject {
   bool hold_boxes = false;
   void ReleaseBox();
   QString file_choice;
+  // Called once the choice has been accepted, before the window looks at the file.
+  std::function<void()> after_file_choice;
   int file_dialogs = 0;
   QStringList file_filters;
   QString file_selected_filter, file_title;
