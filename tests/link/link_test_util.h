@@ -42,6 +42,10 @@ class TracingAdapter : public RecordingAdapter {
   uint32_t Write(const uint8_t* bytes, uint32_t count, uint32_t* written) override;
   uint32_t Read(uint8_t* input) override;
   std::size_t CallCount() const { return calls_; }
+  void Clear() {
+    RecordingAdapter::Clear();
+    calls_ = 0;
+  }
 
  private:
   std::size_t calls_ = 0;
