@@ -3,32 +3,45 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app_icon.h"
-#include "dialog_units.h"
+#include "paint/skin.h"
+#include "paint/templates.h"
 
 namespace quelt {
 
 AboutDlg::AboutDlg(QWidget* owner) : QDialog(owner) {
-  setWindowTitle("About Quelt Flasher USB");
+  setWindowTitle(QString::fromUtf8(kAboutTemplate.caption));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  setFixedSize(DialogSize(211, 45));
+  setFixedSize(kAboutTemplate.ClientPixels());
 
-  auto* icon = new QLabel(this);
-  icon->setGeometry(DialogRect(13, 10, 20, 20));
-  icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  icon->setPixmap(ApplicationIcon().pixmap(32, 32));
-
-  auto* text = new QLabel("Quelt Flasher USB 1.0", this);
-  text->setTextFormat(Qt::PlainText);
-  text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  text->setGeometry(DialogRect(44, 12, 78, 8));
-
-  auto* ok = new QPushButton("OK", this);
-  ok->setGeometry(DialogRect(145, 15, 50, 16));
-  ok->setDefault(true);
-  ok->setFocus();
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  for (const ControlTemplate& control : kAboutControls) {
+    QWidget* widget = nullptr;
+    switch (control.kind) {
+      case ControlKind::Icon: {
+        auto* icon = new QLabel(this);
+        icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        icon->setPixmap(LoadAppIcon(control.icon).pixmap(32, 32));
+        widget = icon;
+        break;
+      }
+      case ControlKind::PushButton: {
+        auto* button = new QPushButton(QString::fromUtf8(control.text), this);
+        button->setDefault((control.style & BS_DEFPUSHBUTTON) != 0);
+        if (control.id == IDOK) connect(button, &QPushButton::clicked, this, &QDialog::accept);
+        widget = button;
+        break;
+      }
+      default: {
+        // Static text, shown as it stands: no "&" prefix processing.
+        auto* label = new QLabel(QString::fromUtf8(control.text), this);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        widget = label;
+        break;
+      }
+    }
+    widget->setGeometry(control.Pixels());
+  }
 }
 
 }  // namespace quelt

@@ -1,16 +1,18 @@
 // Command and control identifiers of the main window, as its template and menu number them.
 #pragma once
 
+#include "paint/templates.h"
+
 namespace quelt {
 
-constexpr int kWriteButtonId = 1002;
-constexpr int kVerifyButtonId = 1003;
-constexpr int kProgressBarId = 1005;
-constexpr int kStatusLineId = 1006;
+constexpr int kWriteButtonId = IDC_WRITE;
+constexpr int kVerifyButtonId = IDC_VERIFY;
+constexpr int kProgressBarId = IDC_PROGRESS;
+constexpr int kStatusLineId = IDC_STATUS;
 
-constexpr int kLoadBiosCommand = 32771;
-constexpr int kExitCommand = 32776;
-constexpr int kAboutCommand = 32777;
-constexpr int kSafeModeCommand = 32778;
+constexpr int kLoadBiosCommand = ID_FILE_LOADBIOS;
+constexpr int kExitCommand = ID_FILE_EXIT;
+constexpr int kAboutCommand = ID_HELP_ABOUT;
+constexpr int kSafeModeCommand = ID_PARAMETERS_SAFEMODE;
 
 }  // namespace quelt

@@ -17,26 +17,26 @@
 #include <QThread>
 #include <QVBoxLayout>
 #include <semaphore>
+#include <string_view>
 
 #include "about_dlg.h"
-#include "app_icon.h"
 #include "busy_flag.h"
 #include "client_area.h"
 #include "control_ids.h"
-#include "dialog_units.h"
 #include "link/bus.h"
+#include "paint/skin.h"
+#include "paint/templates.h"
 #include "settings/safe_mode.h"
 
 namespace quelt {
 namespace {
 
-constexpr char kTemplateCaption[] = "Quelt Flasher USB 1.0";
 constexpr char kTitleText[] = "Quelt Flasher USB";
 
 }  // namespace
 
-FlasherDlg::FlasherDlg(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(kTemplateCaption);
+FlasherDlg::FlasherDlg(QWidget* parent) : QDialog(parent), icon_(LoadAppIcon(IDR_MAINFRAME)) {
+  setWindowTitle(QString::fromUtf8(kFlasherTemplate.caption));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
@@ -48,25 +48,43 @@ FlasherDlg::~FlasherDlg() { JoinWorker(); }
 
 void FlasherDlg::BuildMenu() {
   menu_ = new QMenuBar(this);
-  QMenu* file = menu_->addMenu("&File");
-  load_bios_ = file->addAction("&Load Bios...");
-  exit_ = file->addAction("E&xit");
-  QMenu* parameters = menu_->addMenu("&Parameters");
-  safe_mode_item_ = parameters->addAction("&Use safe mode (slower)");
-  safe_mode_item_->setCheckable(true);
-  safe_mode_item_->setChecked(true);
-  QMenu* help = menu_->addMenu("&Help");
-  about_ = help->addAction("&About");
-
-  connect(load_bios_, &QAction::triggered, this, &FlasherDlg::OnLoadBios);
-  connect(exit_, &QAction::triggered, this, &QDialog::accept);
-  // A checkable action flips its mark before it reports the trigger; put the mark back so that
-  // the handler reads the state the user saw.
-  connect(safe_mode_item_, &QAction::triggered, this, [this](bool checked) {
-    safe_mode_item_->setChecked(!checked);
-    OnSafeMode();
-  });
-  connect(about_, &QAction::triggered, this, &FlasherDlg::OnAbout);
+  QMenu* popup = nullptr;
+  std::string_view popup_title;
+  for (const MenuItemTemplate& item : kFlasherMenu) {
+    if (!popup || item.popup != popup_title) {
+      popup = menu_->addMenu(QString::fromUtf8(item.popup));
+      popup_title = item.popup;
+    }
+    QAction* action = popup->addAction(QString::fromUtf8(item.text));
+    action->setData(item.id);
+    if (item.checked) {
+      action->setCheckable(true);
+      action->setChecked(true);
+    }
+    switch (item.id) {
+      case kLoadBiosCommand:
+        load_bios_ = action;
+        connect(action, &QAction::triggered, this, &FlasherDlg::OnLoadBios);
+        break;
+      case kExitCommand:
+        exit_ = action;
+        connect(action, &QAction::triggered, this, &QDialog::accept);
+        break;
+      case kSafeModeCommand:
+        safe_mode_item_ = action;
+        // A checkable action flips its mark before it reports the trigger; put the mark back
+        // so that the handler reads the state the user saw.
+        connect(action, &QAction::triggered, this, [this](bool checked) {
+          safe_mode_item_->setChecked(!checked);
+          OnSafeMode();
+        });
+        break;
+      case kAboutCommand:
+        about_ = action;
+        connect(action, &QAction::triggered, this, &FlasherDlg::OnAbout);
+        break;
+    }
+  }
 }
 
 void FlasherDlg::BuildTemplate() {
@@ -78,35 +96,57 @@ void FlasherDlg::BuildTemplate() {
   layout->addWidget(client_);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 
-  // Created in the template's tab order; the group box and the etched line take no focus.
-  write_ = new QPushButton("Write", client_);
-  write_->setGeometry(DialogRect(15, 18, 60, 14));
-  verify_ = new QPushButton("Verify", client_);
-  verify_->setGeometry(DialogRect(80, 18, 55, 14));
+  // Created in the template's (tab) order.
+  QWidget* group = nullptr;
+  for (const ControlTemplate& control : kFlasherControls) {
+    const QString text = QString::fromUtf8(control.text);
+    QWidget* widget = nullptr;
+    switch (control.kind) {
+      case ControlKind::PushButton: {
+        auto* button = new QPushButton(text, client_);
+        button->setDefault((control.style & BS_DEFPUSHBUTTON) != 0);
+        widget = button;
+        if (control.id == kWriteButtonId) write_ = button;
+        if (control.id == kVerifyButtonId) verify_ = button;
+        break;
+      }
+      case ControlKind::StaticText: {
+        auto* label = new QLabel(text, client_);
+        label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(false);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        widget = label;
+        if (control.id == kStatusLineId) status_ = label;
+        break;
+      }
+      case ControlKind::ProgressBar:
+        progress_ = new QProgressBar(client_);
+        progress_->setRange(0, 100);
+        progress_->setValue(0);
+        progress_->setTextVisible(false);
+        widget = progress_;
+        break;
+      case ControlKind::EtchedLine: {
+        auto* line = new QFrame(client_);
+        line->setFrameShape(QFrame::HLine);
+        line->setFrameShadow(QFrame::Sunken);
+        widget = line;
+        break;
+      }
+      case ControlKind::GroupBox:
+        group = widget = new QGroupBox(text, client_);
+        break;
+      case ControlKind::Icon: {
+        auto* icon = new QLabel(client_);
+        icon->setPixmap(LoadAppIcon(control.icon).pixmap(32, 32));
+        widget = icon;
+        break;
+      }
+    }
+    widget->setGeometry(control.Pixels());
+  }
+  if (group) group->lower();  // the frame stays behind what it frames
 
-  status_ = new QLabel("Ready", client_);
-  status_->setTextFormat(Qt::PlainText);
-  status_->setWordWrap(false);
-  status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  status_->setGeometry(DialogRect(8, 85, 221, 8));
-
-  progress_ = new QProgressBar(client_);
-  progress_->setGeometry(DialogRect(15, 44, 120, 18));
-  progress_->setRange(0, 100);
-  progress_->setValue(0);
-  progress_->setTextVisible(false);
-
-  auto* line = new QFrame(client_);
-  line->setFrameShape(QFrame::HLine);
-  line->setFrameShadow(QFrame::Sunken);
-  line->setGeometry(DialogRect(7, 81, 222, 1));
-
-  auto* group = new QGroupBox(client_);
-  group->setGeometry(DialogRect(6, 0, 138, 76));
-  group->lower();
-
-  // Neither button is the default button; a focused one takes Enter itself.
-  for (QPushButton* button : {write_, verify_}) button->setDefault(false);
   connect(write_, &QPushButton::clicked, this, &FlasherDlg::OnWrite);
   connect(verify_, &QPushButton::clicked, this, &FlasherDlg::OnVerify);
 }
@@ -125,14 +165,14 @@ void FlasherDlg::OnInitDialog() {
   image_loaded_ = false;
   title_text_ = kTitleText;
 
-  if (!client_->LoadLogo()) {
+  if (!client_->LoadLogo(logo_id_)) {
     ShowMessageBox({"Error while loading background image", {}, BoxIcon::None}, this);
     // A reject before the modal run starts would be lost: queue it.
     QMetaObject::invokeMethod(this, &QDialog::reject, Qt::QueuedConnection);
   }
 
   setAcceptDrops(true);
-  setWindowIcon(ApplicationIcon());
+  setWindowIcon(icon_);
 
   switch (ReadStoredSafeMode()) {
     case StoredSafeMode::Off:

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QIcon>
 #include <QList>
 #include <QString>
 #include <QUrl>
@@ -16,6 +17,7 @@
 #include <thread>
 
 #include "message_box.h"
+#include "paint/templates.h"
 
 class QAction;
 class QLabel;
@@ -77,6 +79,10 @@ class FlasherDlg : public QDialog {
   QAction* Command(int id) const;
   QWidget* Client() const;
 
+  const QIcon& AppIcon() const { return icon_; }
+
+  // For tests only: the logo bitmap that OnInitDialog loads (a missing one shows the failure).
+  void SetLogoBitmapForTests(int id) { logo_id_ = id; }
   // For tests only: the next worker start fails as a thread start can.
   void FailNextWorkerStartForTests() { fail_next_start_ = true; }
 
@@ -121,6 +127,8 @@ class FlasherDlg : public QDialog {
   QAction* safe_mode_item_ = nullptr;
   QAction* about_ = nullptr;
 
+  QIcon icon_;
+  int logo_id_ = IDB_BACKGROUND;
   bool safe_mode_ = true;
   bool image_loaded_ = false;
   QString title_text_;

@@ -1,7 +1,0 @@
-#include "app_icon.h"
-
-namespace quelt {
-
-QIcon ApplicationIcon() { return QIcon(); }
-
-}  // namespace quelt
