@@ -87,7 +87,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ConnectionCase{"none", kWriteButtonId, kNoChipText, "Connection error"},
                       ConnectionCase{"none", kVerifyButtonId, kNoChipText, "Connection error"},
                       ConnectionCase{"alt", kWriteButtonId, kUnknownText, "Ready"},
-                      ConnectionCase{"alt", kVerifyButtonId, kUnknownText, "Ready"}));
+                      ConnectionCase{"alt", kVerifyButtonId, kUnknownText, "Ready"}),
+    [](const ::testing::TestParamInfo<ConnectionCase>& info) {
+      return std::string(info.param.sim == std::string("none") ? "NoChip" : "UnknownVersion") +
+             (info.param.button == kWriteButtonId ? "Write" : "Verify");
+    });
 
 TEST_F(CommandsTest, NoChipEndsWithTheIdleSymbol) {
   UseRecording();  // reads deliver 0: no chip answers

@@ -11,6 +11,8 @@
 #include "control_ids.h"
 #include "flasher_app.h"
 #include "image/image_store.h"
+#include "paint/skin.h"
+#include "settings/safe_mode.h"
 #include "window_harness.h"
 
 namespace quelt::test {
@@ -106,6 +108,49 @@ TEST_F(ShutdownTest, CloseDuringARunWaitsForItsEnd) {
   EXPECT_EQ(statuses.back(), "Write operation cancelled");
   EXPECT_EQ(ImageBuffer(), nullptr);
   EXPECT_EQ(sim->FlashContents().substr(0, 1200), std::string(1200, '\xFF'));
+}
+
+TEST_F(ShutdownTest, MissingLogoIsReportedAndEndsTheWindowAsSoonAsItRuns) {
+  UseRecording();
+  window_ = std::make_unique<FlasherDlg>();
+  answerer_ = std::make_unique<Answerer>(window_.get());
+  window_->SetLogoBitmapForTests(4321);
+  EXPECT_EQ(window_->DoModal(), QDialog::Rejected);
+  ASSERT_EQ(answerer_->boxes.size(), 1u);
+  EXPECT_EQ(answerer_->boxes[0].text, "Error while loading background image");
+  EXPECT_EQ(answerer_->boxes[0].caption, "quelt-flasher");
+  EXPECT_EQ(answerer_->boxes[0].icon, QMessageBox::NoIcon);
+  EXPECT_EQ(answerer_->boxes[0].parent, window_.get());
+  // The rest of the initialisation still ran.
+  EXPECT_EQ(ReadStoredSafeMode(), StoredSafeMode::Off);
+  EXPECT_TRUE(recording_->Calls().empty());
+}
+
+TEST_F(ShutdownTest, EnterOnAFocusedButtonPressesItInsteadOfEndingTheWindow) {
+  UseRecording();
+  recording_->SetOpenResult(1);
+  OpenWindow();
+  window_->activateWindow();
+  window_->Button(kVerifyButtonId)->setFocus();
+  QTest::keyClick(window_->Button(kVerifyButtonId), Qt::Key_Return);
+  ASSERT_EQ(answerer_->boxes.size(), 1u);
+  EXPECT_EQ(answerer_->boxes[0].caption, "Quelt USB Adapter not found");
+  EXPECT_TRUE(window_->isVisible());
+}
+
+TEST_F(ShutdownTest, LogoIsPaintedThroughItsMaskOverTheFace) {
+  UseRecording();
+  OpenWindow();
+  const QImage shown = window_->Client()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  Bitmap logo, mask;
+  ASSERT_TRUE(LoadBackground(logo, nullptr, IDB_BACKGROUND));
+  BuildMask(logo, mask, 0, 2, 2);
+  QImage expected(shown.size(), QImage::Format_RGB32);
+  const QColor face = window_->Client()->palette().color(QPalette::Window);
+  PaintLogo(expected, {0, 0, expected.width(), expected.height()}, FromQColor(face), logo, mask);
+  const QRect logo_rect(220, 0, 132, 127);
+  EXPECT_EQ(shown.copy(logo_rect), expected.copy(logo_rect));
+  EXPECT_EQ(shown.pixelColor(222, 2), face) << "the key colour shows the face";
 }
 
 TEST_F(ShutdownTest, AboutOpensAsOftenAsAsked) {

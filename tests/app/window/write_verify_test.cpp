@@ -10,6 +10,7 @@
 #include "control_ids.h"
 #include "image/image_store.h"
 #include "link/erase.h"
+#include "link/work_buffer.h"
 #include "window_harness.h"
 
 namespace quelt::test {
@@ -239,6 +240,25 @@ TEST_F(WriteVerifyTest, EraseThatNeverFinishesIsReportedAndNothingIsProgrammed) 
   EXPECT_EQ(window_->StatusLine()->text(), "Erase error");
   EXPECT_EQ(sim_->FlashContents()[0x10], '\0');
   EXPECT_EQ(window_->Button(kWriteButtonId)->text(), "Write");
+}
+
+TEST_F(WriteVerifyTest, WorkingBufferNotObtainedIsReportedInsteadOfTheResult) {
+  OpenOnZeroedLargeChip();
+  Drop({WriteImageFile(dir_, "img.qlz", 1024)});
+  SetWorkBufferAllocatorForTests([](std::size_t) -> void* { return nullptr; });
+  for (int id : {kWriteButtonId, kVerifyButtonId}) {
+    SCOPED_TRACE(id);
+    answerer_->boxes.clear();
+    PressAndFinish(id);
+    ASSERT_EQ(answerer_->boxes.size(), 1u);
+    EXPECT_EQ(answerer_->boxes[0].text, "Not enough memory for this operation.");
+    EXPECT_EQ(answerer_->boxes[0].caption, "Error");
+    EXPECT_EQ(answerer_->boxes[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(window_->StatusLine()->text(), "Not enough memory");
+  }
+  SetWorkBufferAllocatorForTests(nullptr);
+  // The write erased the range and programmed nothing.
+  EXPECT_EQ(sim_->FlashContents().substr(0, 1024), std::string(1024, '\xFF'));
 }
 
 TEST_F(WriteVerifyTest, WorkerThatCannotStartIsReportedAndLeavesTheWindowIdle) {
