@@ -1,8 +1,5 @@
-// Reading image files: sizes, refusals, the messages, and all-or-nothing reading.
-#include <fcntl.h>
+// Reading image files all or nothing, through a read layer that fails or delivers pieces.
 #include <unistd.h>
-
-#include <filesystem>
 
 #include "image_fixture.h"
 
@@ -11,70 +8,6 @@ namespace {
 
 // What an earlier load left: kept byte for byte whenever a read fails.
 const std::vector<uint8_t> kPrevious = ImageBytes(4096, "Previous", 0x3C);
-
-struct FailureCase {
-  const char* label;
-  std::string (*make)(TempDir&);
-  ReadFailure failure;
-  const char* message;
-};
-
-class ReadRefusals : public ImageStoreTest {};
-
-TEST_F(ReadRefusals, LeaveBufferAndSizeAsTheyWere) {
-  const FailureCase cases[] = {
-      {"one byte over 2 MiB",
-       [](TempDir& dir) {
-         const std::string path = dir.File("big.qlz");
-         WriteFile(path, ImageBytes(2 * 1024 * 1024 + 1, "Too big"));
-         return path;
-       },
-       ReadFailure::TooBig, "File too big"},
-      {"missing file", [](TempDir& dir) { return dir.File("missing.qlz"); },
-       ReadFailure::CannotOpen, "Error while trying to open file\n"},
-      {"directory",
-       [](TempDir& dir) {
-         const std::string path = dir.File("folder.qlz");
-         std::filesystem::create_directory(path);
-         return path;
-       },
-       ReadFailure::NotRegularFile, ""},
-      {"FIFO without a writer", [](TempDir& dir) { return MakeFifo(dir); },
-       ReadFailure::NotRegularFile, ""},
-      {"device", [](TempDir&) { return std::string("/dev/zero"); }, ReadFailure::NotRegularFile,
-       ""},
-  };
-  for (const FailureCase& c : cases) {
-    SCOPED_TRACE(c.label);
-    TempDir dir;
-    Preload(kPrevious);
-    messages_.clear();
-    const ReadResult result = ReadImageFileChecked(c.make(dir));
-    EXPECT_EQ(result.size, -1);
-    EXPECT_EQ(result.failure, c.failure);
-    EXPECT_EQ(messages_, c.message);
-    EXPECT_EQ(ImageSize(), 4096);
-    EXPECT_EQ(BufferStart(kPrevious.size()), kPrevious);
-  }
-}
-
-TEST_F(ImageStoreTest, ReadsWholeFilesUpTo2MiBWithoutChangingTheSize) {
-  const int32_t sizes[] = {0, 1, 1023, 2 * 1024 * 1024};
-  for (const int32_t size : sizes) {
-    SCOPED_TRACE(size);
-    Preload(kPrevious);
-    const std::string path = dir_.File("image.qlz");
-    const std::vector<uint8_t> bytes = ImageBytes(size, "Sized", 0x5A);
-    WriteFile(path, bytes);
-    const ReadResult result = ReadImageFileChecked(path);
-    EXPECT_EQ(result.failure, ReadFailure::None);
-    EXPECT_EQ(result.size, size);
-    EXPECT_EQ(ReadImageFile(path), size);
-    EXPECT_EQ(ImageSize(), 4096) << "reading alone does not set the size";
-    EXPECT_EQ(BufferStart(bytes.size()), bytes);
-    EXPECT_EQ(messages_, "");
-  }
-}
 
 // A read layer that hands out at most `limit` bytes in all, then fails or ends as given.
 ImageReadCall StopAfter(std::size_t limit, long then) {
@@ -136,14 +69,6 @@ TEST_F(ImageStoreTest, ShortReadsThatAddUpToTheFileAreWhole) {
   });
   EXPECT_EQ(ReadImageFile(path), 70000);
   EXPECT_EQ(BufferStart(bytes.size()), bytes);
-}
-
-TEST_F(ImageStoreTest, FailsCleanlyWithoutABuffer) {
-  const std::string path = dir_.File("image.qlz");
-  WriteFile(path, ImageBytes(64, "NoBuffer"));
-  FreeImage();
-  EXPECT_EQ(ImageBuffer(), nullptr);
-  EXPECT_EQ(ReadImageFileChecked(path).failure, ReadFailure::ReadIncomplete);
 }
 
 }  // namespace
