@@ -48,14 +48,13 @@ constexpr Block<10> MakeLargeBlock() {
 }
 
 // ChipBase, a run of 32 groups (40 vectors): the constant part holds 0x05, the strobes and the
-// address bits 4..0 of each group's place in the run; the variable bytes are the encoded s1 with
-// the data bits (positions 2, 3) and s5 (positions 10 to 39).
+// address bits 4..0 of each group's place in the run. The variable bytes of a block of eight
+// groups are the encoded s1 (data bits and address bits 16..15) at 2g and s5 at 2g + 1; the
+// run's address symbols s2 and s3 replace the four bytes that the block's half in hand does not
+// use: bytes 8, 9 for the first four groups (vectors 0 to 4), bytes 0, 1 for the last four.
 struct BaseRun {
   std::array<Lane, 40> constant{};
   std::array<Lane, 10> index{};
-  // Where the run's address bits go, in the five vectors that repeat every four groups:
-  // bits 16..15 (positions 2, 3), 14..10 (4, 5), 9..5 (6, 7).
-  std::array<Lane, 5> a1{}, a2{}, a3{};
 };
 
 constexpr BaseRun MakeBaseRun() {
@@ -70,15 +69,13 @@ constexpr BaseRun MakeBaseRun() {
   }
   for (int p = 0; p < 320; ++p) {
     const int g = p / 40, pos = p % 40;
-    r.index[p / 32][p % 32] = pos == 2 || pos == 3 ? static_cast<uint8_t>(2 * g)
-                              : pos >= 10          ? static_cast<uint8_t>(2 * g + 1)
-                                                   : kZero;
-  }
-  for (int p = 0; p < 160; ++p) {
-    const int pos = p % 40;
-    r.a1[p / 32][p % 32] = pos == 2 || pos == 3 ? 0xFF : 0x00;
-    r.a2[p / 32][p % 32] = pos == 4 || pos == 5 ? 0xFF : 0x00;
-    r.a3[p / 32][p % 32] = pos == 6 || pos == 7 ? 0xFF : 0x00;
+    const int s2 = g < 4 ? 8 : 0;
+    uint8_t index = kZero;
+    if (pos == 2 || pos == 3) index = static_cast<uint8_t>(2 * g);
+    if (pos == 4 || pos == 5) index = static_cast<uint8_t>(s2);
+    if (pos == 6 || pos == 7) index = static_cast<uint8_t>(s2 + 1);
+    if (pos >= 10) index = static_cast<uint8_t>(2 * g + 1);
+    r.index[p / 32][p % 32] = index;
   }
   return r;
 }
@@ -131,9 +128,8 @@ QUELT_AVX2 inline __m256i LowFive(__m256i b) {
 }
 
 // The vectors of one block, unrolled: constant part ORed with the shuffled variable bytes.
-template <std::size_t N, int... M>
-QUELT_AVX2 inline void StoreBlock(uint8_t* out, __m256i v, const std::array<Lane, N>& constant,
-                                  const std::array<Lane, N>& index,
+template <int... M>
+QUELT_AVX2 inline void StoreBlock(uint8_t* out, __m256i v, const Lane* constant, const Lane* index,
                                   std::integer_sequence<int, M...>) {
   (Store(out + 32 * M, _mm256_or_si256(Load(constant[M]), _mm256_shuffle_epi8(v, Load(index[M])))),
    ...);
@@ -144,65 +140,52 @@ QUELT_AVX2 void LargeBlocks(uint8_t* out, const uint8_t* bytes, int32_t blocks) 
     const __m256i b = LoadEight(bytes);
     const __m256i high = _mm256_and_si256(_mm256_srli_epi16(b, 5), Bytes(0x07));
     const __m256i v = _mm256_unpacklo_epi8(high, LowFive(b));
-    StoreBlock(out, v, kLargeBlock.constant, kLargeBlock.index,
+    StoreBlock(out, v, kLargeBlock.constant.data(), kLargeBlock.index.data(),
                std::make_integer_sequence<int, 10>{});
   }
-}
-
-// A ChipBase vector: constant part, the run's address symbols (absent from the fifth vector
-// of every five, which holds no group's positions 2 to 7), and the shuffled variable bytes.
-template <int M>
-QUELT_AVX2 inline void StoreBaseVector(uint8_t* out, __m256i v, const Lane* constant,
-                                       const __m256i* address) {
-  __m256i fixed = Load(constant[M]);
-  if constexpr (M % 5 != 4) fixed = _mm256_or_si256(fixed, address[M % 5]);
-  Store(out + 32 * M, _mm256_or_si256(fixed, _mm256_shuffle_epi8(v, Load(kBaseRun.index[M]))));
-}
-
-template <int... M>
-QUELT_AVX2 inline void StoreBaseBlock(uint8_t* out, __m256i v, const Lane* constant,
-                                      const __m256i* address, std::integer_sequence<int, M...>) {
-  (StoreBaseVector<M>(out, v, constant, address), ...);
 }
 
 QUELT_AVX2 void BaseRuns(uint8_t* out, const uint8_t* bytes, int32_t from, int32_t runs) {
   for (int32_t r = 0; r < runs; ++r, from += kBaseVectorRun) {
     const __m256i a1 = Bytes((from >> 15) & 0x03);
-    const __m256i a2 = Bytes(EncodeSymbol(static_cast<uint8_t>(from >> 10)));
-    const __m256i a3 = Bytes(EncodeSymbol(static_cast<uint8_t>(from >> 5)));
-    __m256i address[5];
-    for (int m = 0; m < 5; ++m) {
-      address[m] = _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(a1, Load(kBaseRun.a1[m])),
-                                                   _mm256_and_si256(a2, Load(kBaseRun.a2[m]))),
-                                   _mm256_and_si256(a3, Load(kBaseRun.a3[m])));
-    }
+    const uint8_t s2 = EncodeSymbol(static_cast<uint8_t>(from >> 10));
+    const uint8_t s3 = EncodeSymbol(static_cast<uint8_t>(from >> 5));
+    const __m256i address = _mm256_set1_epi16(static_cast<int16_t>(s3 << 8 | s2));
     for (int blk = 0; blk < 4; ++blk, out += 320, bytes += 8) {
       const __m256i b = LoadEight(bytes);
-      // s1's data bits: byte bits 6..5 to bits 3..2, bit 7 to bit 5 (D4).
-      const __m256i s1 = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(b, 3), Bytes(0x0C)),
-                                         _mm256_and_si256(_mm256_srli_epi16(b, 2), Bytes(0x20)));
+      // s1: byte bits 6..5 to bits 3..2, bit 7 to bit 5 (D4), address bits 16..15 in 1..0.
+      const __m256i s1 =
+          _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(b, 3), Bytes(0x0C)),
+                                          _mm256_and_si256(_mm256_srli_epi16(b, 2), Bytes(0x20))),
+                          a1);
       const __m256i v = _mm256_unpacklo_epi8(s1, LowFive(b));
-      StoreBaseBlock(out, v, &kBaseRun.constant[10 * blk], address,
-                     std::make_integer_sequence<int, 10>{});
+      const __m256i first = _mm256_blend_epi32(v, address, 0x44);
+      const __m256i second = _mm256_blend_epi32(v, address, 0x11);
+      const Lane* constant = &kBaseRun.constant[10 * blk];
+      StoreBlock(out, first, constant, kBaseRun.index.data(), std::make_integer_sequence<int, 5>{});
+      StoreBlock(out + 160, second, constant + 5, kBaseRun.index.data() + 5,
+                 std::make_integer_sequence<int, 5>{});
     }
   }
 }
 
+QUELT_AVX2 inline void CompareBlock(uint8_t* out, const uint8_t* bytes) {
+  const __m256i b = LoadSixteen(bytes);
+  const __m256i high = _mm256_and_si256(_mm256_srli_epi16(b, 4), Bytes(0x0F));
+  const __m256i low = _mm256_and_si256(b, Bytes(0x0F));
+  const __m256i first = _mm256_unpacklo_epi8(high, low);   // bytes 0..7, both halves
+  const __m256i second = _mm256_unpackhi_epi8(high, low);  // bytes 8..15, both halves
+  const __m256i mixed = _mm256_blend_epi32(first, second, 0xF0);
+  Store(out, _mm256_or_si256(Load(kCompareBlock.constant[0]),
+                             _mm256_shuffle_epi8(first, Load(kCompareBlock.index[0]))));
+  Store(out + 32, _mm256_or_si256(Load(kCompareBlock.constant[1]),
+                                  _mm256_shuffle_epi8(mixed, Load(kCompareBlock.index[1]))));
+  Store(out + 64, _mm256_or_si256(Load(kCompareBlock.constant[2]),
+                                  _mm256_shuffle_epi8(second, Load(kCompareBlock.index[2]))));
+}
+
 QUELT_AVX2 void CompareBlocks(uint8_t* out, const uint8_t* bytes, int32_t blocks) {
-  for (int32_t k = 0; k < blocks; ++k, out += 96, bytes += 16) {
-    const __m256i b = LoadSixteen(bytes);
-    const __m256i high = _mm256_and_si256(_mm256_srli_epi16(b, 4), Bytes(0x0F));
-    const __m256i low = _mm256_and_si256(b, Bytes(0x0F));
-    const __m256i first = _mm256_unpacklo_epi8(high, low);   // bytes 0..7, both halves
-    const __m256i second = _mm256_unpackhi_epi8(high, low);  // bytes 8..15, both halves
-    const __m256i mixed = _mm256_blend_epi32(first, second, 0xF0);
-    Store(out, _mm256_or_si256(Load(kCompareBlock.constant[0]),
-                               _mm256_shuffle_epi8(first, Load(kCompareBlock.index[0]))));
-    Store(out + 32, _mm256_or_si256(Load(kCompareBlock.constant[1]),
-                                    _mm256_shuffle_epi8(mixed, Load(kCompareBlock.index[1]))));
-    Store(out + 64, _mm256_or_si256(Load(kCompareBlock.constant[2]),
-                                    _mm256_shuffle_epi8(second, Load(kCompareBlock.index[2]))));
-  }
+  for (int32_t k = 0; k < blocks; ++k, out += 96, bytes += 16) CompareBlock(out, bytes);
 }
 
 bool ProcessorHasAvx2() {
