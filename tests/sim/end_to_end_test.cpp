@@ -340,3 +340,18 @@ TEST_F(EndToEnd, BlocksBesideAnErasedBlockAreUntouched) {
 
 }  // namespace
 }  // namespace quelt::test
+
+namespace quelt::test {
+namespace {
+
+// Pacing can only make a write slower, so this holds on any machine however slow.
+TEST_F(EndToEnd, RateOptionPacesTheAdapterBytes) {
+  SimAdapter& sim = Use("base,rate=20000");
+  const std::vector<uint8_t> bytes(4000, 0x00);
+  const auto start = std::chrono::steady_clock::now();
+  sim.Write(bytes.data(), static_cast<uint32_t>(bytes.size()), nullptr);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(180));
+}
+
+}  // namespace
+}  // namespace quelt::test
