@@ -99,7 +99,7 @@ void FlasherDlg::OnLoadBios() {
     ShowMessageBox({"File error", {}, BoxIcon::None}, this);
     return;
   }
-  std::fclose(test);
+  (void)std::fclose(test);  // opened for reading only: nothing to lose
   image_loaded_ = LoadImageFile(path) != 0;
 }
 
