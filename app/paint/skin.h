@@ -1,0 +1,64 @@
+// The window's logo and its painting.
+//
+// How the window uses it:
+//   construction   icon = LoadAppIcon(7);
+//   OnInitDialog   if (!LoadBackground(logo, nullptr, 1004)) { box; OnCancel(); }
+//                  BuildMask(logo, mask, 0, 2, 2);
+//   paint          the client widget's paintEvent composes into an RGB32 image of the client
+//                  area and puts the update rectangle of it on screen in one draw:
+//                    if (minimised) PaintIconic(image, update, FromQColor(face), icon);
+//                    else PaintLogo(image, update, FromQColor(palette().color(QPalette::Window)),
+//                                   logo, mask);
+//   drag icon      OnQueryDragIcon returns icon.
+// Coordinates are client pixels; the logo covers x 220 to 351, y 0 to 126 (kLogoRect).
+#pragma once
+
+#include <QIcon>
+#include <QImage>
+
+#include "bitmap.h"
+#include "dc.h"
+#include "raster_types.h"
+
+namespace quelt {
+
+constexpr int kLogoBitmapId = 1004;
+constexpr int kAppIconId = 7;
+// Where the logo is drawn, in client pixels: 132 by 127 from (220, 0).
+constexpr RECT kLogoRect{220, 0, 352, 127};
+
+// Fills bitmap with a bitmap picture: from the file at path, or without a path from the bitmap
+// resource id (low 16 bits). Releases what bitmap held first, even when nothing is obtained.
+// Nonzero when an image was obtained, 0 when not.
+int LoadBackground(Bitmap& bitmap, const char* path, int id);
+
+// Builds mask, monochrome and the size of image, with a set bit exactly where image has the key
+// colour, and blackens those pixels of image. A key of 0 means the colour of image's pixel at
+// (x, y); any other key is used as it stands and the position is ignored. Does nothing when
+// image is empty.
+void BuildMask(Bitmap& image, Bitmap& mask, COLORREF key, int x, int y);
+
+// Draws the image selected into source at (xs, ys) onto target at (x, y), w by h, through mask:
+// target pixels under set mask bits keep their colour, the others take the image's colour. The
+// target's text colour must be black and its background colour the colour to keep (as on an
+// OffscreenDC), and the image must be black at the set mask bits (as BuildMask leaves it).
+void BlitMasked(DC& target, int x, int y, int w, int h, DC& source, int xs, int ys, Bitmap& mask);
+
+// The paint of the window in its normal state: fills the update rectangle of client with
+// button_face and draws logo through mask at kLogoRect, composed off screen and copied to client
+// once. Pixels of client outside update are left alone.
+void PaintLogo(QImage& client, const RECT& update, COLORREF button_face, Bitmap& logo,
+               Bitmap& mask);
+
+// Where the minimised window draws its icon: half the free space, rounded toward zero.
+POINT IconPosition(int client_width, int client_height, int icon_width, int icon_height);
+
+// The paint of the minimised window: erases the update rectangle to background and draws the
+// icon's 32 by 32 image at IconPosition within the whole of client.
+void PaintIconic(QImage& client, const RECT& update, COLORREF background, const QIcon& icon);
+
+// The application icon, resource id, in its 16, 32 and 48 pixel images. Needs a
+// QGuiApplication. Null when there is no such icon.
+QIcon LoadAppIcon(int id);
+
+}  // namespace quelt

@@ -1,0 +1,67 @@
+// Any bytes as an image file: reading, checking and naming must neither crash nor read out of
+// bounds, and what they report must agree with the bytes.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "image_file.h"
+#include "image_load.h"
+#include "image_store.h"
+
+namespace {
+
+// One file for every input, removed at exit (a plain array: it outlives the exit handlers).
+char image_path[] = "/tmp/quelt-fuzz-image-XXXXXX";
+
+const char* ImagePath() {
+  static const bool made = [] {
+    const int fd = ::mkstemp(image_path);
+    if (fd < 0) std::abort();
+    ::close(fd);
+    std::atexit([] { ::unlink(image_path); });
+    return true;
+  }();
+  (void)made;
+  return image_path;
+}
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const bool ready = [] {
+    quelt::SetImageMessageSink([](std::string_view) {});
+    return quelt::AllocateImage();
+  }();
+  Check(ready);
+  if (size > static_cast<size_t>(quelt::kMaxImageBytes)) return 0;
+
+  std::FILE* file = std::fopen(ImagePath(), "wb");
+  Check(file != nullptr);
+  Check(std::fwrite(data, 1, size, file) == size);
+  Check(std::fclose(file) == 0);
+
+  const quelt::LoadOutcome outcome = quelt::LoadImageForDisplay(ImagePath(), "Quelt Flasher USB");
+  Check(outcome.kind != quelt::LoadOutcome::ReadFailed);
+  Check(quelt::ImageSize() == static_cast<int32_t>(size));
+  Check(std::memcmp(quelt::ImageBuffer(), data, size) == 0);
+  const bool magic = size >= 4 && std::memcmp(data, "QELT", 4) == 0;
+  Check((outcome.kind == quelt::LoadOutcome::Loaded) == magic);
+  if (magic) {
+    Check(outcome.name.size() <= 16);
+    for (const char c : outcome.name) Check(c >= 0x20 && c < 0x7F);
+    Check(outcome.title.size() < 128);
+  }
+
+  // The name straight from the bytes, with the size the buffer really has.
+  const std::string name = quelt::ImageName(data, static_cast<int32_t>(size));
+  Check(name.size() <= 16);
+  return 0;
+}
