@@ -34,8 +34,9 @@ ParseOutcome ParseOptions(int argc, char** argv) {
   app.add_flag("-q,--quiet", options.quiet, "No progress and no status texts");
   double timeout = 0;
   auto* timeout_option =
-      app.add_option("--erase-timeout", timeout, "Bound on each block's erase wait, in seconds")
-          ->check(CLI::Range(0.001, 3600.0));
+      app.add_option("--erase-timeout", timeout,
+                     "Bound on each block's erase wait in seconds, below the default 30")
+          ->check(CLI::Range(0.001, 30.0));
 
   auto* identify = app.add_subcommand("identify", "Identify the attached chip");
   auto* info = app.add_subcommand("info", "Check an image file (no adapter needed)");

@@ -132,6 +132,7 @@ const std::vector<CliCase>& Cases() {
       // Usage.
       {.label = "no command", .via = Via::Builtin, .adapter = "", .args = {}, .exit = 1},
       {.label = "--safe with --fast", .via = Via::Builtin, .args = {"--safe", "--fast", "identify"}, .exit = 1},
+      {.label = "erase timeout above the default", .via = Via::Builtin, .args = {"--erase-timeout", "60", "identify"}, .exit = 1},
       {.label = "version", .via = Via::Builtin, .adapter = "", .args = {"--version"}, .message = "quelt-flasher-cli 1.0", .where = Where::Out},
   };
   // clang-format on
@@ -222,6 +223,8 @@ class CliTable : public ::testing::Test {
       outcome.why = "never interrupted";
     else if (c.flash_check == FlashCheck::ErasedOverImage && !ErasedOverImage(sim, file))
       outcome.why = "flash not erased over the image";
+    else if (!c.stored_safe_mode && !fs::is_empty(run_dir + "/config"))
+      outcome.why = "the settings were written";
     outcome.passed = outcome.why.empty();
     if (!outcome.passed) {
       ADD_FAILURE() << outcome.label << ": " << outcome.why << " (exit " << result.exit_status
