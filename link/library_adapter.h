@@ -16,4 +16,7 @@ const char* PlatformAdapterLibrary();
 // open fails (and `error`, when given, says why); it never falls back to anything else.
 std::unique_ptr<Adapter> LoadAdapterLibrary(const std::string& path, std::string* error = nullptr);
 
+// An adapter that is not there: open fails, writes do nothing, reads deliver nothing.
+std::unique_ptr<Adapter> MakeMissingAdapter();
+
 }  // namespace quelt

@@ -8,6 +8,7 @@
 #include "adapter.h"
 #include "bus.h"
 #include "chip_type.h"
+#include "group_fill.h"
 #include "phases.h"
 #include "work_buffer.h"
 
@@ -120,9 +121,9 @@ void BuildBaseGroups(uint8_t* out, const uint8_t* bytes, int32_t from, int32_t t
   }
 }
 
-void BuildLargeGroups(uint8_t* out, const uint8_t* bytes, int32_t from, int32_t to) {
-  uint8_t* const first = out;
-  for (int32_t i = from; i < to; ++i, out += kProgramGroupBytes) {
+// Groups with bit 3 set, for `n` bytes; the image's first group is patched afterwards.
+void BuildLargeGroups(uint8_t* out, const uint8_t* bytes, int32_t n) {
+  for (int32_t i = 0; i < n; ++i, out += kProgramGroupBytes) {
     const uint8_t b = *bytes++;
     Store(out, kLarge.w0[b]);
     Store(out + 8, kLarge.w1[b]);
@@ -130,6 +131,31 @@ void BuildLargeGroups(uint8_t* out, const uint8_t* bytes, int32_t from, int32_t 
     Store(out + 24, kHold);
     Store(out + 32, kHold);
   }
+}
+
+// The groups of a run of image offsets; whole blocks go to the vector filler when there is one.
+void FillBaseStream(uint8_t* out, const uint8_t* bytes, int32_t from, int32_t to) {
+  if (VectorFillAvailable() && from % kBaseVectorRun == 0) {
+    const int32_t runs = (to - from) / kBaseVectorRun;
+    FillBaseRunsVector(out, bytes, from, runs);
+    const int32_t done = runs * kBaseVectorRun;
+    out += kProgramGroupBytes * static_cast<std::size_t>(done);
+    bytes += done;
+    from += done;
+  }
+  BuildBaseGroups(out, bytes, from, to);
+}
+
+void FillLargeStream(uint8_t* out, const uint8_t* bytes, int32_t from, int32_t to) {
+  uint8_t* const first = out;
+  int32_t done = 0;
+  if (VectorFillAvailable()) {
+    const int32_t blocks = (to - from) / kLargeVectorBlock;
+    FillLargeBlocksVector(out, bytes, blocks);
+    done = blocks * kLargeVectorBlock;
+  }
+  BuildLargeGroups(out + kProgramGroupBytes * static_cast<std::size_t>(done), bytes + done,
+                   to - from - done);
   if (from == 0 && to > 0) std::memcpy(first, kFirstGroupStart, 2);
 }
 
@@ -146,8 +172,8 @@ LinkStatus ProgramBase(const uint8_t* image, int32_t count, const ProgressFn& pr
   for (int32_t i = 0; i < count; i += 512) {
     Report(progress, i);
     const int32_t end = std::min(count, i + 512);
-    BuildBaseGroups(buffer.data() + kProgramGroupBytes * static_cast<std::size_t>(i), image + i, i,
-                    end);
+    FillBaseStream(buffer.data() + kProgramGroupBytes * static_cast<std::size_t>(i), image + i, i,
+                   end);
   }
   uint32_t written = 0;
   QueltProgrammerWrite(buffer.data(), static_cast<uint32_t>(bytes), &written);
@@ -173,7 +199,7 @@ LinkStatus ProgramLarge(const uint8_t* image, int32_t count, const ProgressFn& p
   for (int32_t start = 0; start < count;) {
     Report(progress, start);
     const int32_t end = start + std::min(count - start, kChunkBytes);
-    BuildLargeGroups(buffer.data(), image + start, start, end);
+    FillLargeStream(buffer.data(), image + start, start, end);
     uint32_t written = 0;
     QueltProgrammerWrite(buffer.data(), static_cast<uint32_t>(kProgramGroupBytes * (end - start)),
                          &written);
@@ -190,7 +216,8 @@ LinkStatus ProgramLarge(const uint8_t* image, int32_t count, const ProgressFn& p
 void FillBaseProgramGroup(uint8_t* out, int32_t i, uint8_t b) { BuildBaseRun(out, &b, i, i + 1); }
 
 void FillLargeProgramGroup(uint8_t* out, int32_t i, uint8_t b) {
-  BuildLargeGroups(out, &b, i, i + 1);
+  BuildLargeGroups(out, &b, 1);
+  if (i == 0) std::memcpy(out, kFirstGroupStart, 2);
 }
 
 LinkStatus ProgramImage(const uint8_t* image, int32_t count, const ProgressFn& progress) {

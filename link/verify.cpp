@@ -7,6 +7,7 @@
 
 #include "adapter.h"
 #include "bus.h"
+#include "group_fill.h"
 #include "phases.h"
 #include "program.h"
 #include "work_buffer.h"
@@ -60,6 +61,13 @@ inline void BuildFour(uint8_t* out, const uint8_t* bytes) {
 // working buffer has room for that.
 void BuildCompareGroups(uint8_t* out, const uint8_t* bytes, int32_t n) {
   int32_t k = 0;
+  if (VectorFillAvailable()) {
+    const int32_t blocks = n / kCompareVectorBlock;
+    FillCompareBlocksVector(out, bytes, blocks);
+    k = blocks * kCompareVectorBlock;
+    out += kCompareGroupBytes * static_cast<std::size_t>(k);
+    bytes += k;
+  }
   for (; k + 4 <= n; k += 4, out += 24, bytes += 4) BuildFour(out, bytes);
   for (; k < n; ++k, out += kCompareGroupBytes) Store(out, kCompare[*bytes++]);
 }

@@ -83,8 +83,12 @@ void PaintLogo(QImage& client, const RECT& update, COLORREF button_face, Bitmap&
   dc.SetBkColor(button_face);  // the fill colour of the surface below
   {
     OffscreenDC surface(&dc);
-    BlitMasked(surface, kLogoRect.left, kLogoRect.top, kLogoRect.Width(), kLogoRect.Height(),
-               logo_dc, 0, 0, mask);
+    // Without a logo and mask the contexts would hold their 1 by 1 stock bitmaps, and the
+    // masked drawing would put a stray black pixel at the logo's corner.
+    if (!logo.IsNull() && !mask.IsNull()) {
+      BlitMasked(surface, kLogoRect.left, kLogoRect.top, kLogoRect.Width(), kLogoRect.Height(),
+                 logo_dc, 0, 0, mask);
+    }
   }
   logo_dc.SelectObject(old);
   logo_dc.DeleteDC();

@@ -46,7 +46,8 @@ void BlitMasked(DC& target, int x, int y, int w, int h, DC& source, int xs, int 
 
 // The paint of the window in its normal state: fills the update rectangle of client with
 // button_face and draws logo through mask at kLogoRect, composed off screen and copied to client
-// once. Pixels of client outside update are left alone.
+// once. Pixels of client outside update are left alone. Without a logo or mask only the face
+// is painted.
 void PaintLogo(QImage& client, const RECT& update, COLORREF button_face, Bitmap& logo,
                Bitmap& mask);
 

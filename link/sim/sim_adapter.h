@@ -32,8 +32,10 @@ class SimAdapter : public Adapter {
   bool WaitForHeldRead(std::chrono::milliseconds timeout);
   void ReleaseHeldRead();
 
-  // A copy of the flash contents (for tests).
+  // A copy of the flash contents (for tests); empty for type none.
   std::string FlashContents() const;
+  // For tests: off decodes every byte one by one, as the reference for the fast paths.
+  void EnableFastPaths(bool enable);
 
  private:
   SimAdapter();

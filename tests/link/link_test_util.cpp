@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "group_fill.h"
 #include "link_status.h"
 
 namespace quelt::test {
@@ -75,6 +76,7 @@ void LinkTest::TearDown() {
   ResetChipTypeForTests();
   SetEraseTimeout(std::chrono::seconds(30));
   SetWorkBufferAllocatorForTests(nullptr);
+  EnableVectorFillForTests(true);
 }
 
 ProgressFn LinkTest::Progress() {

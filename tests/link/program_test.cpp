@@ -1,5 +1,6 @@
 #include "program.h"
 
+#include "group_fill.h"
 #include "link_test_util.h"
 #include "wire_forms.h"
 
@@ -108,33 +109,36 @@ TEST_F(ProgramTest, WholeStreamsMatchTheGroupTables) {
   };
   // Counts that end inside a run of 32 offsets, at a progress step, and across a chunk.
   const Case cases[] = {{ChipBase, 0x20000}, {ChipBase, 1000}, {ChipLarge, 0x20000 + 77}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.type << " count " << c.count);
-    adapter_.Clear();
-    SetCurrentChipType(c.type);
-    const auto image = Pattern(c.count);
-    ASSERT_EQ(ProgramImage(image.data(), c.count, {}), LinkStatus::Ok);
-    std::vector<uint8_t> sent;
-    for (const auto& w : Writes()) {
-      if (w.size() % kProgramGroupBytes == 0 && !w.empty())
-        sent.insert(sent.end(), w.begin(), w.end());
-    }
-    std::vector<uint8_t> expected;
-    expected.reserve(kProgramGroupBytes * c.count);
-    for (int32_t i = 0; i < c.count; ++i) {
-      if (c.type == ChipBase) {
-        AppendBaseGroup(expected, i, image[i]);
-      } else {
-        AppendLargeGroup(expected, i, image[i]);
+  for (const bool vector : {true, false}) {
+    EnableVectorFillForTests(vector);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.type << " count " << c.count << " vector " << vector);
+      adapter_.Clear();
+      SetCurrentChipType(c.type);
+      const auto image = Pattern(c.count);
+      ASSERT_EQ(ProgramImage(image.data(), c.count, {}), LinkStatus::Ok);
+      std::vector<uint8_t> sent;
+      for (const auto& w : Writes()) {
+        if (w.size() % kProgramGroupBytes == 0 && !w.empty())
+          sent.insert(sent.end(), w.begin(), w.end());
       }
-    }
-    ASSERT_EQ(sent.size(), expected.size());
-    EXPECT_TRUE(sent == expected);
-    for (std::size_t k = 0; k < sent.size(); ++k) {
-      if (sent[k] != expected[k]) {
-        ADD_FAILURE() << "first difference at offset " << k / kProgramGroupBytes << " position "
-                      << k % kProgramGroupBytes;
-        break;
+      std::vector<uint8_t> expected;
+      expected.reserve(kProgramGroupBytes * c.count);
+      for (int32_t i = 0; i < c.count; ++i) {
+        if (c.type == ChipBase) {
+          AppendBaseGroup(expected, i, image[i]);
+        } else {
+          AppendLargeGroup(expected, i, image[i]);
+        }
+      }
+      ASSERT_EQ(sent.size(), expected.size());
+      EXPECT_TRUE(sent == expected);
+      for (std::size_t k = 0; k < sent.size(); ++k) {
+        if (sent[k] != expected[k]) {
+          ADD_FAILURE() << "first difference at offset " << k / kProgramGroupBytes << " position "
+                        << k % kProgramGroupBytes;
+          break;
+        }
       }
     }
   }

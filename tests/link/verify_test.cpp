@@ -1,5 +1,6 @@
 #include "verify.h"
 
+#include "group_fill.h"
 #include "link_test_util.h"
 #include "wire_forms.h"
 
@@ -164,21 +165,26 @@ TEST_F(VerifyTest, ChunkStreamMatchesTheCompareTable) {
   const int32_t count = 0x20000 + 1003;  // a full chunk and one of an odd length
   std::vector<uint8_t> image(count);
   for (int32_t i = 0; i < count; ++i) image[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
-  adapter_.ScriptReads({kPass, kPass});
-  ASSERT_EQ(VerifyImage(image.data(), count, {}).result, 1);
-  const auto writes = Writes();
-  ASSERT_EQ(writes.size(), 5u);
-  std::vector<uint8_t> expected;
-  for (int32_t i = 0; i < count; ++i) {
-    const uint8_t h = image[i] >> 4, l = image[i] & 0x0F;
-    expected.insert(expected.end(),
-                    {0x0D, 0x1D, h, static_cast<uint8_t>(h | 0x10), static_cast<uint8_t>(l | 0x20),
-                     static_cast<uint8_t>(l | 0x30)});
-    if (i == 0x1FFFF || i == count - 1) expected.insert(expected.end(), {0x01, 0x11});
+  for (const bool vector : {true, false}) {
+    SCOPED_TRACE(vector ? "vector fill" : "plain fill");
+    EnableVectorFillForTests(vector);
+    adapter_.Clear();
+    adapter_.ScriptReads({kPass, kPass});
+    ASSERT_EQ(VerifyImage(image.data(), count, {}).result, 1);
+    const auto writes = Writes();
+    ASSERT_EQ(writes.size(), 5u);
+    std::vector<uint8_t> expected;
+    for (int32_t i = 0; i < count; ++i) {
+      const uint8_t h = image[i] >> 4, l = image[i] & 0x0F;
+      expected.insert(expected.end(),
+                      {0x0D, 0x1D, h, static_cast<uint8_t>(h | 0x10),
+                       static_cast<uint8_t>(l | 0x20), static_cast<uint8_t>(l | 0x30)});
+      if (i == 0x1FFFF || i == count - 1) expected.insert(expected.end(), {0x01, 0x11});
+    }
+    std::vector<uint8_t> sent = writes[1];
+    sent.insert(sent.end(), writes[3].begin(), writes[3].end());
+    EXPECT_TRUE(sent == expected);
   }
-  std::vector<uint8_t> sent = writes[1];
-  sent.insert(sent.end(), writes[3].begin(), writes[3].end());
-  EXPECT_TRUE(sent == expected);
 }
 
 void* FailingAlloc(std::size_t) { return nullptr; }

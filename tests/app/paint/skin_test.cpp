@@ -166,6 +166,18 @@ TEST(PaintLogo, TheNextPaintUsesAChangedButtonFace) {
   }
 }
 
+TEST(PaintLogo, WithoutALogoPaintsOnlyTheButtonFace) {
+  Bitmap logo, mask;
+  QImage client(kClient, QImage::Format_RGB32);
+  client.fill(Qt::magenta);
+  PaintLogo(client, {0, 0, 354, 153}, RGB(239, 239, 239), logo, mask);
+  for (int y = 0; y < kClient.height(); ++y) {
+    for (int x = 0; x < kClient.width(); ++x) {
+      ASSERT_EQ(client.pixel(x, y), qRgb(239, 239, 239)) << x << "," << y;
+    }
+  }
+}
+
 TEST(Minimised, IconPositionHalvesTheFreeSpaceTowardZero) {
   struct Case {
     int w, h;

@@ -1,0 +1,26 @@
+#include "adapter_choice.h"
+
+#include "library_adapter.h"
+#include "sim_adapter.h"
+
+namespace quelt {
+
+AdapterChoice ChooseAdapter(const std::string& name) {
+  AdapterChoice choice;
+  if (name == "sim" || name.starts_with("sim:")) {
+    const std::string options = name == "sim" ? std::string() : name.substr(4);
+    std::unique_ptr<SimAdapter> sim = SimAdapter::Create(options, &choice.error);
+    if (sim) {
+      choice.adapter = std::move(sim);
+      choice.emulator = true;
+    } else {
+      choice.adapter = MakeMissingAdapter();
+    }
+    return choice;
+  }
+  const std::string path = name.empty() ? PlatformAdapterLibrary() : name;
+  choice.adapter = LoadAdapterLibrary(path, &choice.error);
+  return choice;
+}
+
+}  // namespace quelt
