@@ -36,6 +36,8 @@ class SimAdapter : public Adapter {
   std::string FlashContents() const;
   // For tests: off decodes every byte one by one, as the reference for the fast paths.
   void EnableFastPaths(bool enable);
+  // For tests: program and compare groups the fast paths have taken.
+  uint64_t FastGroups() const;
 
  private:
   SimAdapter();
