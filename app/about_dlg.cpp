@@ -1,0 +1,47 @@
+#include "about_dlg.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include "paint/skin.h"
+#include "paint/templates.h"
+
+namespace quelt {
+
+AboutDlg::AboutDlg(QWidget* owner) : QDialog(owner) {
+  setWindowTitle(QString::fromUtf8(kAboutTemplate.caption));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  setFixedSize(kAboutTemplate.ClientPixels());
+
+  for (const ControlTemplate& control : kAboutControls) {
+    QWidget* widget = nullptr;
+    switch (control.kind) {
+      case ControlKind::Icon: {
+        auto* icon = new QLabel(this);
+        icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        icon->setPixmap(LoadAppIcon(control.icon).pixmap(32, 32));
+        widget = icon;
+        break;
+      }
+      case ControlKind::PushButton: {
+        auto* button = new QPushButton(QString::fromUtf8(control.text), this);
+        button->setDefault((control.style & BS_DEFPUSHBUTTON) != 0);
+        if (control.id == IDOK) connect(button, &QPushButton::clicked, this, &QDialog::accept);
+        widget = button;
+        break;
+      }
+      default: {
+        // Static text, shown as it stands: no "&" prefix processing.
+        auto* label = new QLabel(QString::fromUtf8(control.text), this);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        widget = label;
+        break;
+      }
+    }
+    widget->setGeometry(control.Pixels());
+  }
+}
+
+}  // namespace quelt

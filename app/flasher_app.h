@@ -1,0 +1,17 @@
+// The application object: its start-up runs the whole life of the tool.
+#pragma once
+
+namespace quelt {
+
+class Adapter;
+
+class FlasherApp {
+ public:
+  // The image buffer, the adapter named by QUELT_ADAPTER (or `adapter` when given), the chip
+  // identified before any open, the window run modally, then the idle bus and the buffer
+  // released. Creates the QApplication unless one exists. The command line is not looked at.
+  // Always false: the process ends without a message loop of its own.
+  bool InitInstance(int& argc, char** argv, Adapter* adapter = nullptr);
+};
+
+}  // namespace quelt

@@ -1,0 +1,214 @@
+// The window's commands: loading an image, safe mode, Write and Verify up to the worker start.
+#include <QAction>
+#include <QFileDialog>
+#include <QLabel>
+#include <cstdio>
+
+#include "busy_flag.h"
+#include "flasher_dlg.h"
+#include "image/image_load.h"
+#include "image/image_store.h"
+#include "link/adapter.h"
+#include "link/bus.h"
+#include "link/chip_type.h"
+#include "link/identify.h"
+#include "settings/safe_mode.h"
+#include "workers.h"
+
+namespace quelt {
+namespace {
+
+BoxIcon ToBoxIcon(MessageBoxText::Icon icon) {
+  switch (icon) {
+    case MessageBoxText::Error:
+      return BoxIcon::Error;
+    case MessageBoxText::Warning:
+      return BoxIcon::Warning;
+    case MessageBoxText::Information:
+      return BoxIcon::Information;
+    case MessageBoxText::None:
+      break;
+  }
+  return BoxIcon::None;
+}
+
+const BoxSpec kLoadWhileBusy{
+    "A write or verify is in progress. Load the file when it has finished.", "Open file",
+    BoxIcon::Information};
+
+}  // namespace
+
+int32_t FlasherDlg::LoadImageFile(const QString& path) {
+  const LoadOutcome outcome = LoadImageForDisplay(path.toStdString(), title_text_.toStdString());
+  if (outcome.show_box) {
+    ShowMessageBox({QString::fromStdString(outcome.box.text),
+                    QString::fromStdString(outcome.box.caption), ToBoxIcon(outcome.box.icon)},
+                   this);
+  }
+  if (outcome.set_status) SetStatusDirect(QString::fromStdString(outcome.status));
+  if (outcome.set_title) setWindowTitle(QString::fromStdString(outcome.title));
+  switch (outcome.kind) {
+    case LoadOutcome::Loaded:
+      image_loaded_ = true;
+      break;
+    case LoadOutcome::Empty:
+    case LoadOutcome::BadMagic:
+      image_loaded_ = false;
+      break;
+    case LoadOutcome::ReadFailed:
+      break;
+  }
+  return outcome.result;
+}
+
+bool FlasherDlg::RefuseLoadWhileBusy() {
+  if (!BusyFlag()) return false;
+  ShowMessageBox(kLoadWhileBusy, this);
+  return true;
+}
+
+void FlasherDlg::OnDropFiles(const QList<QUrl>& urls) {
+  if (RefuseLoadWhileBusy()) return;
+  if (urls.size() != 1) {
+    ShowMessageBox({"Please drag only one file at a time", "Open file", BoxIcon::Information},
+                   this);
+    return;
+  }
+  if (LoadImageFile(urls.front().toLocalFile()) == 0) {
+    ShowMessageBox({"Error while reading input file", {}, BoxIcon::Warning}, this);
+  }
+}
+
+void FlasherDlg::OnLoadBios() {
+  if (RefuseLoadWhileBusy()) return;
+  const QString bios_filter = "Bios files (*.qlz)";
+  QFileDialog dialog(this, "Please select a Quelt JQ Bios file");
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setNameFilters({"All (*)", bios_filter});
+  dialog.selectNameFilter(bios_filter);
+  // Extensions match in any case.
+  dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  const QString path = dialog.selectedFiles().front();
+
+  // Only a test that the file can be opened for reading.
+  std::FILE* test = std::fopen(path.toLocal8Bit().constData(), "r");
+  if (!test) {
+    ShowMessageBox({"File error", {}, BoxIcon::None}, this);
+    return;
+  }
+  std::fclose(test);
+  image_loaded_ = LoadImageFile(path) != 0;
+}
+
+void FlasherDlg::OnSafeMode() {
+  if (safe_mode_item_->isChecked()) {
+    safe_mode_ = false;
+    SaveSafeMode(0);
+    safe_mode_item_->setChecked(false);
+  } else {
+    safe_mode_ = true;
+    SaveSafeMode(1);
+    safe_mode_item_->setChecked(true);
+  }
+}
+
+int FlasherDlg::ReportConnection() {
+  const BoxSpec kNoChip{
+      "The Quelt USB Adapter was detected, but can't communicate with a Quelt JQ or Quelt JQ "
+      "Ombrix chip.\nMake sure the DIP switch 2 is ON (Programming mode) and that JQ is turned "
+      "on.",
+      "Connection error", BoxIcon::Error};
+  const BoxSpec kUnknownVersion{
+      "Unkown version of Quelt JQ detected.\nGet the latest version of this software.",
+      "Connection error", BoxIcon::Error};
+  switch (CurrentChipType()) {
+    case ChipNone:
+      SetStatus("Connection error");
+      ShowMessageBox(kNoChip, this);
+      return -1;
+    case ChipBase:
+      SetStatus("Connected to the Quelt JQ");
+      return 1;
+    case ChipLarge:
+      SetStatus("Connected to the Quelt JQ Ombrix");
+      return 1;
+    default:
+      ShowMessageBox(kUnknownVersion, this);
+      return -1;
+  }
+}
+
+bool FlasherDlg::OpenAdapterOrReport() {
+  if (AdapterOpen() == 0) return true;
+  ShowMessageBox({"Quelt USB Adapter not found!\nMake sure it's plugged correctly and that the "
+                  "driver is installed\nIf the error persists, unplug then replug the USB cable.",
+                  "Quelt USB Adapter not found", BoxIcon::Error},
+                 this);
+  SetStatusDirect("Can't connect to Quelt USB Adapter!\n");
+  return false;
+}
+
+void FlasherDlg::OnWrite() {
+  if (BusyFlag()) {
+    cancel_request_ = true;
+    return;
+  }
+  if (!OpenAdapterOrReport()) return;
+  AdapterSpeed(safe_mode_ ? 3 : 2);
+  IdentifyChip();
+  if (ReportConnection() != 1) {
+    IdleBus();
+    return;
+  }
+  if (!image_loaded_) {
+    OnLoadBios();
+    if (!image_loaded_) {
+      IdleBus();
+      return;
+    }
+  }
+  if (CurrentChipType() == ChipBase && ImageSize() > kBaseChipMaxBytes) {
+    ShowMessageBox({"File too big for Quelt JQ!\nYou need a Quelt JQ Ombrix to load such a big "
+                    "bios.\n",
+                    "File too big", BoxIcon::Error},
+                   this);
+    SetStatusDirect("File too big.\n");
+    IdleBus();
+    return;
+  }
+  StartWorker(&WriteWorker);
+}
+
+void FlasherDlg::OnVerify() {
+  if (BusyFlag()) {
+    cancel_request_ = true;
+    return;
+  }
+  if (!OpenAdapterOrReport()) return;
+  AdapterSpeed(safe_mode_ ? 3 : 2);
+  IdentifyChip();
+  if (CurrentChipType() == ChipBase) {
+    ShowMessageBox({"This feature is only implemented for Quelt JQ Ombrix for now...",
+                    "Not Yet Implemented", BoxIcon::Warning},
+                   this);
+    IdleBus();
+    return;
+  }
+  if (ReportConnection() != 1) {
+    IdleBus();
+    return;
+  }
+  if (!image_loaded_) {
+    OnLoadBios();
+    if (!image_loaded_) {
+      IdleBus();
+      return;
+    }
+  }
+  StartWorker(&VerifyWorker);
+}
+
+}  // namespace quelt

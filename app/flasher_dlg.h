@@ -1,0 +1,152 @@
+// The flasher's one window: menu, Write and Verify buttons, progress bar, status line and logo.
+//
+// Every handler runs on the window thread. A write or verify runs on one worker thread at a time;
+// the worker changes controls and shows boxes only through the forwarding operations below,
+// which hand the change to the window thread and wait until it has been made. The window thread
+// never waits for the worker.
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QList>
+#include <QString>
+#include <QUrl>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <thread>
+
+#include "message_box.h"
+#include "paint/templates.h"
+
+class QAction;
+class QLabel;
+class QMenuBar;
+class QProgressBar;
+class QPushButton;
+
+namespace quelt {
+
+class ClientArea;
+
+class FlasherDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit FlasherDlg(QWidget* parent = nullptr);
+  ~FlasherDlg() override;
+
+  // The initialisation, then the modal run; the run's result.
+  int DoModal();
+  void OnInitDialog();
+  // Waits for a worker thread that has finished its run (shutdown, after the modal run).
+  void JoinWorker();
+
+  // Commands.
+  void OnLoadBios();
+  void OnSafeMode();
+  void OnWrite();
+  void OnVerify();
+  void OnAbout();
+  void OnDropFiles(const QList<QUrl>& urls);
+
+  // Blanks the status line with 110 spaces, then shows `text`. From any thread.
+  void SetStatus(const QString& text);
+  // Shows `text` with one set-text, without blanking first (window thread).
+  void SetStatusDirect(const QString& text);
+  int ReportConnection();
+  int32_t LoadImageFile(const QString& path);
+
+  // Worker side: each returns when the window thread has made the change (or closed the box).
+  void SetButton(int id, const QString& caption);
+  void EnableButton(int id, bool enabled);
+  void SetProgressRange(int32_t high);
+  void SetProgressPos(int32_t position);
+  // A box owned by the window, or with no owner: the window stays usable while it shows.
+  void ShowBoxAndWait(const BoxSpec& spec, bool owned_by_window);
+  // Restores the buttons, idles the bus, then clears the cancel request and the busy flag.
+  void FinishRun();
+
+  bool CancelRequested() const { return cancel_request_.load(); }
+  bool SafeMode() const { return safe_mode_; }
+  bool ImageLoaded() const { return image_loaded_; }
+  const QString& TitleText() const { return title_text_; }
+
+  QPushButton* Button(int id) const;
+  QProgressBar* ProgressBar() const { return progress_; }
+  QLabel* StatusLine() const { return status_; }
+  QMenuBar* Menu() const { return menu_; }
+  QAction* Command(int id) const;
+  QWidget* Client() const;
+
+  const QIcon& AppIcon() const { return icon_; }
+
+  // For tests only: the logo bitmap that OnInitDialog loads (a missing one shows the failure).
+  void SetLogoBitmapForTests(int id) { logo_id_ = id; }
+  // For tests only: the next worker start fails as a thread start can.
+  void FailNextWorkerStartForTests() { fail_next_start_ = true; }
+
+ signals:
+  // Every set-text of the status line, blanking included.
+  void statusTextSet(const QString& text);
+  // Each button change, progress range and progress position a worker asked for, once made.
+  void buttonChanged(int id);
+  void progressRangeSet(int high);
+  void progressSet(int position);
+
+ protected:
+  void done(int result) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void BuildTemplate();
+  void BuildMenu();
+  bool OnWindowThread() const;
+  // Runs `change` on the window thread and returns when it has run.
+  void Forward(const std::function<void()>& change);
+  // Runs `work` on the window thread and returns when the window thread calls the `finish` it
+  // is given (at the end of `work`, or later when a box closes).
+  using Finish = std::function<void()>;
+  void ForwardUntilFinished(const std::function<void(const Finish&)>& work);
+  bool OpenAdapterOrReport();
+  bool RefuseLoadWhileBusy();
+  void StartWorker(void (*worker)(FlasherDlg*));
+  Q_INVOKABLE void RunForwarded();
+  Q_INVOKABLE void RunEnded();
+
+  QMenuBar* menu_ = nullptr;
+  ClientArea* client_ = nullptr;
+  QPushButton* write_ = nullptr;
+  QPushButton* verify_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QLabel* status_ = nullptr;
+  QAction* load_bios_ = nullptr;
+  QAction* exit_ = nullptr;
+  QAction* safe_mode_item_ = nullptr;
+  QAction* about_ = nullptr;
+
+  QIcon icon_;
+  int logo_id_ = IDB_BACKGROUND;
+  bool safe_mode_ = true;
+  bool image_loaded_ = false;
+  QString title_text_;
+  std::atomic<bool> cancel_request_{false};
+
+  // The one call a waiting worker has handed to the window thread. Handed over through the
+  // atomic, and announced by a queued call by name, so that nothing the worker allocated is
+  // released by the window thread or the other way round.
+  struct Forwarded {
+    const std::function<void(const Finish&)>* work;
+    const Finish* finish;
+  };
+  std::atomic<Forwarded*> forwarded_{nullptr};
+
+  std::thread worker_;
+  bool close_pending_ = false;
+  int pending_result_ = 0;
+  bool fail_next_start_ = false;
+};
+
+}  // namespace quelt

@@ -1,0 +1,42 @@
+#include "message_box.h"
+
+#include <QCoreApplication>
+
+namespace quelt {
+namespace {
+
+QMessageBox::Icon ToQt(BoxIcon icon) {
+  switch (icon) {
+    case BoxIcon::Error:
+      return QMessageBox::Critical;
+    case BoxIcon::Warning:
+      return QMessageBox::Warning;
+    case BoxIcon::Information:
+      return QMessageBox::Information;
+    case BoxIcon::None:
+      break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+QString ApplicationCaption() { return QCoreApplication::applicationName(); }
+
+QMessageBox* MakeMessageBox(const BoxSpec& spec, QWidget* owner) {
+  auto* box =
+      new QMessageBox(ToQt(spec.icon), spec.caption.isEmpty() ? ApplicationCaption() : spec.caption,
+                      spec.text, QMessageBox::Ok, owner);
+  box->setTextFormat(Qt::PlainText);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  return box;
+}
+
+void ShowMessageBox(const BoxSpec& spec, QWidget* owner) {
+  QMessageBox* box = MakeMessageBox(spec, owner);
+  box->setAttribute(Qt::WA_DeleteOnClose, false);
+  box->exec();
+  delete box;
+}
+
+}  // namespace quelt

@@ -1,0 +1,27 @@
+// The window's message boxes: one OK button, an error, warning or information icon or none, and
+// the application name as the caption of a box given without one.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+namespace quelt {
+
+enum class BoxIcon { None, Error, Warning, Information };
+
+struct BoxSpec {
+  QString text;
+  QString caption;  // empty: the application name
+  BoxIcon icon = BoxIcon::None;
+};
+
+// The caption of boxes shown without one: the executable's file name without its extension.
+QString ApplicationCaption();
+
+// Builds the box, not shown yet. `owner` null makes a box without an owner window.
+QMessageBox* MakeMessageBox(const BoxSpec& spec, QWidget* owner);
+
+// Shows a box owned by `owner` and returns when it has been closed (window thread only).
+void ShowMessageBox(const BoxSpec& spec, QWidget* owner);
+
+}  // namespace quelt

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Opens the flasher window on the chip emulator, on a fresh Debian 12 machine: installs what is
+# missing (through sudo when not run as root), builds the window and the sample images, and runs
+# the window against an emulated "Quelt JQ Ombrix" whose flash is a file that survives the run.
+# The emulator is paced so that the erase and the progress bar can be watched and Cancel pressed.
+#
+#   scripts/demo.sh            load build/demo/samples/demo-256k.qlz with File > Load Bios...,
+#                              then press Write, and Verify afterwards
+# Environment: QUELT_DEMO_RATE (adapter bytes per second, default 400000),
+#              QUELT_DEMO_ERASE_POLLS (status reads per block erase, default 5000).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+if [[ $(id -u) -eq 0 ]]; then
+  scripts/setup-debian.sh
+elif command -v sudo >/dev/null; then
+  sudo scripts/setup-debian.sh
+else
+  echo "Not root and no sudo: assuming the packages of scripts/setup-debian.sh are installed." >&2
+fi
+
+build=build/demo
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUELT_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)" --target quelt-flasher quelt-samples
+
+flash="$root/$build/demo-flash.bin"
+rate=${QUELT_DEMO_RATE:-400000}
+polls=${QUELT_DEMO_ERASE_POLLS:-5000}
+echo "Sample images: $root/$build/samples/"
+ls "$build/samples"
+echo "Emulated chip: Quelt JQ Ombrix, flash kept in $flash"
+
+export QUELT_ADAPTER="sim:large,flash=$flash,rate=$rate,erase-polls=$polls"
+if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
+  echo "No display to open the window on: run this from a desktop session." >&2
+  exit 1
+fi
+cd "$build/samples"
+exec "$root/$build/app/quelt-flasher"

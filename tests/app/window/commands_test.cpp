@@ -1,0 +1,288 @@
+// The window's commands up to the start of a run: connection reports, image loading, the size
+// limit of the small chip, safe mode, and the status line.
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+
+#include "busy_flag.h"
+#include "control_ids.h"
+#include "image/image_store.h"
+#include "settings/safe_mode.h"
+#include "window_harness.h"
+
+namespace quelt::test {
+namespace {
+
+const std::vector<uint8_t> kIdle = {0x00, 0x10};
+
+bool IsIdle(const AdapterCall& call) {
+  return call.kind == AdapterCall::Write && call.bytes == kIdle;
+}
+
+using CommandsTest = WindowTest;
+
+TEST_F(CommandsTest, AdapterNotFoundSendsNothingAtAll) {
+  for (int id : {kWriteButtonId, kVerifyButtonId}) {
+    SCOPED_TRACE(id);
+    UseRecording();
+    recording_->SetOpenResult(1);
+    OpenWindow();
+    window_->Button(id)->click();
+    ASSERT_EQ(answerer_->boxes.size(), 1u);
+    const SeenBox& box = answerer_->boxes[0];
+    EXPECT_EQ(box.text,
+              "Quelt USB Adapter not found!\nMake sure it's plugged correctly and that the driver "
+              "is installed\nIf the error persists, unplug then replug the USB cable.");
+    EXPECT_EQ(box.caption, "Quelt USB Adapter not found");
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+    EXPECT_EQ(box.parent, window_.get());
+    // Set after the box, without blanking the line first.
+    EXPECT_EQ(box.window.status, "Ready");
+    EXPECT_EQ(recorder_->events,
+              (std::vector<std::string>{"box:Quelt USB Adapter not found",
+                                        "status:Can't connect to Quelt USB Adapter!\n"}));
+    const std::vector<AdapterCall> calls = recording_->Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].kind, AdapterCall::Open);
+    window_.reset();
+  }
+}
+
+struct ConnectionCase {
+  const char* sim;
+  int button;
+  const char* text;
+  const char* status_at_box;
+};
+
+class ConnectionRefusedTest : public WindowTest,
+                              public ::testing::WithParamInterface<ConnectionCase> {};
+
+TEST_P(ConnectionRefusedTest, ShowsTheBoxAndIdlesTheBus) {
+  const ConnectionCase& c = GetParam();
+  UseSim(c.sim);
+  OpenWindow();
+  window_->Button(c.button)->click();
+  ASSERT_EQ(answerer_->boxes.size(), 1u);
+  const SeenBox& box = answerer_->boxes[0];
+  EXPECT_EQ(box.text, c.text);
+  EXPECT_EQ(box.caption, "Connection error");
+  EXPECT_EQ(box.icon, QMessageBox::Critical);
+  EXPECT_EQ(box.parent, window_.get());
+  EXPECT_EQ(box.window.status, c.status_at_box);
+  EXPECT_EQ(window_->StatusLine()->text(), c.status_at_box);
+  EXPECT_EQ(answerer_->file_dialogs, 0);
+  EXPECT_FALSE(BusyFlag());
+}
+
+const char kNoChipText[] =
+    "The Quelt USB Adapter was detected, but can't communicate with a Quelt JQ or Quelt JQ Ombrix "
+    "chip.\nMake sure the DIP switch 2 is ON (Programming mode) and that JQ is turned on.";
+const char kUnknownText[] =
+    "Unkown version of Quelt JQ detected.\nGet the latest version of this software.";
+
+INSTANTIATE_TEST_SUITE_P(
+    Chips, ConnectionRefusedTest,
+    ::testing::Values(ConnectionCase{"none", kWriteButtonId, kNoChipText, "Connection error"},
+                      ConnectionCase{"none", kVerifyButtonId, kNoChipText, "Connection error"},
+                      ConnectionCase{"alt", kWriteButtonId, kUnknownText, "Ready"},
+                      ConnectionCase{"alt", kVerifyButtonId, kUnknownText, "Ready"}),
+    [](const ::testing::TestParamInfo<ConnectionCase>& info) {
+      return std::string(info.param.sim == std::string("none") ? "NoChip" : "UnknownVersion") +
+             (info.param.button == kWriteButtonId ? "Write" : "Verify");
+    });
+
+TEST_F(CommandsTest, NoChipEndsWithTheIdleSymbol) {
+  UseRecording();  // reads deliver 0: no chip answers
+  OpenWindow();
+  window_->Button(kWriteButtonId)->click();
+  const std::vector<AdapterCall> calls = recording_->Calls();
+  ASSERT_GE(calls.size(), 3u);
+  EXPECT_EQ(calls[0].kind, AdapterCall::Open);
+  EXPECT_EQ(calls[1].kind, AdapterCall::Speed);
+  EXPECT_TRUE(IsIdle(calls.back()));
+}
+
+TEST_F(CommandsTest, SmallChipTakesAtMost131072Bytes) {
+  UseSim("base");
+  OpenWindow();
+  Drop({WriteImageFile(dir_, "over.qlz", 131073)});
+  ASSERT_TRUE(window_->ImageLoaded());
+  window_->Button(kWriteButtonId)->click();
+  ASSERT_EQ(answerer_->boxes.size(), 1u);
+  EXPECT_EQ(answerer_->boxes[0].text,
+            "File too big for Quelt JQ!\nYou need a Quelt JQ Ombrix to load such a big bios.\n");
+  EXPECT_EQ(answerer_->boxes[0].caption, "File too big");
+  EXPECT_EQ(answerer_->boxes[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(recorder_->events.back(), "status:File too big.\n");
+  EXPECT_FALSE(BusyFlag());
+
+  answerer_->boxes.clear();
+  Drop({WriteImageFile(dir_, "exact.qlz", 131072)});
+  PressAndFinish(kWriteButtonId);
+  ASSERT_EQ(answerer_->boxes.size(), 1u);
+  EXPECT_EQ(answerer_->boxes[0].caption, "Success");
+  const std::vector<uint8_t> image = ImageBytes(131072);
+  EXPECT_EQ(sim_->FlashContents(), std::string(image.begin(), image.end()));
+}
+
+TEST_F(CommandsTest, WriteWithoutImageAsksForOneAfterReportingTheChip) {
+  UseSim("large");
+  OpenWindow();
+  window_->Button(kWriteButtonId)->click();  // the dialog is cancelled
+  EXPECT_EQ(answerer_->file_dialogs, 1);
+  EXPECT_EQ(answerer_->file_title, "Please select a Quelt JQ Bios file");
+  EXPECT_EQ(answerer_->file_filters, (QStringList{"All (*)", "Bios files (*.qlz)"}));
+  EXPECT_EQ(answerer_->file_selected_filter, "Bios files (*.qlz)");
+  EXPECT_EQ(recorder_->Statuses(), std::vector<std::string>{"Connected to the Quelt JQ Ombrix"});
+  EXPECT_FALSE(BusyFlag());
+
+  answerer_->file_choice = QString::fromStdString(WriteImageFile(dir_, "chosen.QLZ", 700));
+  PressAndFinish(kWriteButtonId);
+  EXPECT_EQ(answerer_->file_dialogs, 2);
+  EXPECT_EQ(window_->windowTitle(), "Quelt Flasher USB - 'TestBios' loaded");
+  EXPECT_EQ(answerer_->boxes.back().caption, "Success");
+}
+
+TEST_F(CommandsTest, DropOfTwoFilesLoadsNothing) {
+  UseRecording();
+  OpenWindow();
+  Drop({WriteImageFile(dir_, "a.qlz", 100), WriteImageFile(dir_, "b.qlz", 100)});
+  ASSERT_EQ(answerer_->boxes.size(), 1u);
+  EXPECT_EQ(answerer_->boxes[0].text, "Please drag only one file at a time");
+  EXPECT_EQ(answerer_->boxes[0].caption, "Open file");
+  EXPECT_EQ(answerer_->boxes[0].icon, QMessageBox::Information);
+  EXPECT_FALSE(window_->ImageLoaded());
+  EXPECT_EQ(ImageSize(), 0);
+  EXPECT_EQ(window_->windowTitle(), "Quelt Flasher USB 1.0");
+}
+
+TEST_F(CommandsTest, UnreadableFileKeepsTheImageWhenDroppedButClearsItThroughTheMenu) {
+  UseRecording();
+  OpenWindow();
+  Drop({WriteImageFile(dir_, "good.qlz", 2000, "Good")});
+  ASSERT_TRUE(window_->ImageLoaded());
+  const std::string big = WriteImageFile(dir_, "big.qlz", 0x200001);
+
+  Drop({big});
+  ASSERT_EQ(answerer_->boxes.size(), 2u);
+  EXPECT_EQ(answerer_->boxes[0].caption, "Error while reading file");
+  EXPECT_EQ(answerer_->boxes[1].text, "Error while reading input file");
+  EXPECT_EQ(answerer_->boxes[1].caption, "quelt-flasher");
+  EXPECT_EQ(answerer_->boxes[1].icon, QMessageBox::Warning);
+  EXPECT_TRUE(window_->ImageLoaded());
+  EXPECT_EQ(ImageSize(), 2000);
+  EXPECT_EQ(ImageBuffer()[16], 'G');
+  EXPECT_EQ(window_->windowTitle(), "Quelt Flasher USB - 'Good' loaded");
+
+  answerer_->boxes.clear();
+  answerer_->file_choice = QString::fromStdString(big);
+  window_->Command(kLoadBiosCommand)->trigger();
+  ASSERT_EQ(answerer_->boxes.size(), 1u);
+  EXPECT_EQ(answerer_->boxes[0].caption, "Error while reading file");
+  EXPECT_FALSE(window_->ImageLoaded());
+}
+
+TEST_F(CommandsTest, MenuLoadOfAFileThatCannotBeOpenedSaysFileError) {
+  UseRecording();
+  OpenWindow();
+  // The file is there when chosen and gone when the window opens it.
+  const std::string path = WriteImageFile(dir_, "gone.qlz", 100);
+  answerer_->file_choice = QString::fromStdString(path);
+  answerer_->after_file_choice = [path] { QFile::remove(QString::fromStdString(path)); };
+  window_->Command(kLoadBiosCommand)->trigger();
+  ASSERT_EQ(answerer_->boxes.size(), 1u);
+  EXPECT_EQ(answerer_->boxes[0].text, "File error");
+  EXPECT_EQ(answerer_->boxes[0].caption, "quelt-flasher");
+  EXPECT_EQ(answerer_->boxes[0].icon, QMessageBox::NoIcon);
+  EXPECT_EQ(answerer_->boxes[0].parent, window_.get());
+  EXPECT_EQ(ImageSize(), 0);
+}
+
+TEST_F(CommandsTest, SafeModeFollowsTheMenuMarkAndTheStoredValue) {
+  UseRecording();
+  OpenWindow();
+  // Nothing stored: off, unchecked, and 0 stored although the menu starts checked.
+  QAction* item = window_->Command(kSafeModeCommand);
+  EXPECT_FALSE(item->isChecked());
+  EXPECT_FALSE(window_->SafeMode());
+  EXPECT_EQ(ReadStoredSafeMode(), StoredSafeMode::Off);
+
+  std::vector<int32_t> speeds;
+  for (bool expect_safe : {true, false}) {
+    item->trigger();
+    EXPECT_EQ(item->isChecked(), expect_safe);
+    EXPECT_EQ(window_->SafeMode(), expect_safe);
+    EXPECT_EQ(ReadStoredSafeMode(), expect_safe ? StoredSafeMode::On : StoredSafeMode::Off);
+    recording_->Clear();
+    window_->Button(kWriteButtonId)->click();  // no chip answers; the speed has been passed
+    for (const AdapterCall& call : recording_->Calls()) {
+      if (call.kind == AdapterCall::Speed) speeds.push_back(call.speed);
+    }
+  }
+  EXPECT_EQ(speeds, (std::vector<int32_t>{3, 2}));
+}
+
+TEST_F(CommandsTest, StoredSafeModeSetsTheWindowAtStart) {
+  struct Case {
+    int stored;
+    bool checked;
+  };
+  for (const Case c : {Case{0, false}, Case{1, true}, Case{2, true}}) {
+    SCOPED_TRACE(c.stored);
+    SaveSafeMode(c.stored);
+    UseRecording();
+    OpenWindow();
+    EXPECT_EQ(window_->Command(kSafeModeCommand)->isChecked(), c.checked);
+    EXPECT_EQ(window_->SafeMode(), c.checked);
+    window_.reset();
+  }
+  // A value other than 0 and 1 stays stored as it is.
+  EXPECT_EQ(ReadStoredSafeMode(), StoredSafeMode::Unchanged);
+}
+
+TEST_F(CommandsTest, LoadDuringARunIsRefused) {
+  UseSim("large");
+  OpenWindow();
+  Drop({WriteImageFile(dir_, "first.qlz", 1500, "First")});
+  sim_->HoldNextStatusRead();
+  window_->Button(kWriteButtonId)->click();
+  ASSERT_TRUE(WaitFor([this] { return sim_->WaitForHeldRead(std::chrono::milliseconds(0)); }));
+
+  const std::string other = WriteImageFile(dir_, "other.qlz", 900, "Other");
+  answerer_->file_choice = QString::fromStdString(other);
+  Drop({other});
+  window_->Command(kLoadBiosCommand)->trigger();
+  ASSERT_EQ(answerer_->boxes.size(), 2u);
+  for (const SeenBox& box : answerer_->boxes) {
+    EXPECT_EQ(box.text, "A write or verify is in progress. Load the file when it has finished.");
+    EXPECT_EQ(box.caption, "Open file");
+    EXPECT_EQ(box.icon, QMessageBox::Information);
+  }
+  EXPECT_EQ(answerer_->file_dialogs, 0);
+  EXPECT_EQ(ImageSize(), 1500);
+  EXPECT_EQ(ImageBuffer()[16], 'F');
+
+  sim_->ReleaseHeldRead();
+  WaitIdle();
+  EXPECT_EQ(answerer_->boxes.back().caption, "Success");
+}
+
+TEST_F(CommandsTest, StatusLineBlanksFirstExceptForDirectTexts) {
+  UseRecording();
+  OpenWindow();
+  window_->SetStatus("Writing...");
+  EXPECT_EQ(recorder_->events, (std::vector<std::string>{"status:<blank>", "status:Writing..."}));
+
+  // A trailing newline neither shows nor moves the text.
+  const QString text = "Can't connect to Quelt USB Adapter!";
+  window_->SetStatusDirect(text);
+  const QImage plain = window_->StatusLine()->grab().toImage();
+  window_->SetStatusDirect(text + "\n");
+  EXPECT_EQ(window_->StatusLine()->grab().toImage(), plain);
+  EXPECT_EQ(window_->StatusLine()->text(), text + "\n");
+}
+
+}  // namespace
+}  // namespace quelt::test
