@@ -26,7 +26,7 @@ void OnInterrupt(int) {
   const int count = g_interrupts.fetch_add(1) + 1;
   const auto phase = static_cast<RunPhase>(g_phase.load());
   if (phase == RunPhase::ReadOnly) {
-    Say("\nquelt-flasher-cli: interrupted; the chip was not changed.\n");
+    Say("\nquelt-flasher-cli: interrupted; the flash was not being changed.\n");
     _exit(kExitCancelled);
   }
   if (count >= 2) {
@@ -60,6 +60,8 @@ void InstallInterruptHandler() {
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
 }
+
+void IgnoreBrokenPipe() { signal(SIGPIPE, SIG_IGN); }
 
 void SetRunPhase(RunPhase phase) { g_phase.store(static_cast<int>(phase)); }
 

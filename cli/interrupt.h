@@ -13,6 +13,9 @@ enum class RunPhase : int { ReadOnly, Preparing, Erasing, Programming };
 
 // Installs the handler for the rest of the process, in the ReadOnly phase.
 void InstallInterruptHandler();
+// A reader of standard output that goes away (a pipe into `head`) must not end the process in the
+// middle of a chip operation: writes to it then fail quietly instead.
+void IgnoreBrokenPipe();
 void SetRunPhase(RunPhase phase);
 bool CancelRequested();
 

@@ -36,6 +36,7 @@ int RunChipCommand(const Options& options, const Console& console) {
   }
   SetAdapter(choice.adapter.get());
   InstallInterruptHandler();
+  IgnoreBrokenPipe();
 
   const CommandContext context{options, console, choice.error};
   int status = kExitDone;

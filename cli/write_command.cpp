@@ -20,8 +20,15 @@ int EraseAndProgram(const Console& console) {
   const int32_t n = ImageSize();
   Progress progress(Progress::StyleFor(console.quiet()));
 
-  console.Status(kErasing);
+  // Each phase is set before the cancel request is looked at, so that an interrupt's message
+  // always tells what the command will do with it.
   SetRunPhase(RunPhase::Erasing);
+  // Ctrl-C before anything was erased stops the command with the chip untouched.
+  if (CancelRequested()) {
+    console.Error("", kWriteCancelled);
+    return kExitCancelled;
+  }
+  console.Status(kErasing);
   progress.Begin("Erasing", n);
   const LinkStatus erased =
       EraseImageRange(n, [&](int32_t block_start, int /*done*/, int /*total*/) {
@@ -36,14 +43,14 @@ int EraseAndProgram(const Console& console) {
     console.Error(kErrorCaption, kNoMemoryText);
     return kExitFailure;
   }
-  // The one point at which a cancel request is looked at: after the erase, before programming.
+  // The window's one point for a cancel request: after the erase, before programming.
+  SetRunPhase(RunPhase::Programming);
   if (CancelRequested()) {
     console.Error("", kWriteCancelled);
     return kExitCancelled;
   }
 
   console.Status(kWriting);
-  SetRunPhase(RunPhase::Programming);
   progress.Begin("Writing", n);
   const LinkStatus programmed =
       ProgramImage(ImageBuffer(), n, [&](int32_t position) { progress.Update(position); });
@@ -74,12 +81,6 @@ int RunWrite(const CommandContext& context) {
     console.Error(kTooBigCaption, kTooBigForBaseText);
     return IdleAndReturn(kExitChipNotUsable);
   }
-  // Ctrl-C before anything was erased stops the command with the chip untouched.
-  if (CancelRequested()) {
-    console.Error("", kWriteCancelled);
-    return IdleAndReturn(kExitCancelled);
-  }
-
   const int written = IdleAndReturn(EraseAndProgram(console));
   SetRunPhase(RunPhase::ReadOnly);
   if (written != kExitDone || !context.options.verify_after_write) return written;
