@@ -11,10 +11,11 @@ std::string_view Trimmed(std::string_view text) {
   return text;
 }
 
+// A console that cannot take a line has no one else to tell; the command goes on.
 void PutLine(std::FILE* stream, std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stream);
+  (void)std::fwrite(text.data(), 1, text.size(), stream);
   std::fputc('\n', stream);
-  std::fflush(stream);
+  (void)std::fflush(stream);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // quelt-flasher-cli: the chip link and the image store without a window.
+#include <cmath>
 #include <cstdlib>
 #include <string>
 
@@ -26,8 +27,8 @@ std::string AdapterName(const Options& options) {
 
 int RunChipCommand(const Options& options, const Console& console) {
   if (options.erase_timeout_seconds) {
-    SetEraseTimeout(std::chrono::milliseconds(
-        static_cast<int64_t>(*options.erase_timeout_seconds * 1000.0 + 0.5)));
+    SetEraseTimeout(
+        std::chrono::milliseconds(std::llround(*options.erase_timeout_seconds * 1000.0)));
   }
   const std::string name = AdapterName(options);
   AdapterChoice choice = ChooseAdapter(name);

@@ -69,7 +69,7 @@ void Progress::EndLocked() {
   open_ = false;
   if (style_ == Style::Bar) {
     std::fputc('\n', stderr);
-    std::fflush(stderr);
+    (void)std::fflush(stderr);  // progress is only shown; nothing to do when it cannot be
   }
 }
 
@@ -100,7 +100,7 @@ void Progress::Draw() {
     std::fprintf(stderr, "%s: %d%% (%lld of %lld bytes, %s)\n", phase_.c_str(), percent,
                  static_cast<long long>(done_), static_cast<long long>(total_), elapsed.c_str());
   }
-  std::fflush(stderr);
+  (void)std::fflush(stderr);
 }
 
 }  // namespace quelt::cli
