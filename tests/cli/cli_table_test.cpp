@@ -135,6 +135,7 @@ const std::vector<CliCase>& Cases() {
       {.label = "no command", .via = Via::Builtin, .adapter = "", .args = {}, .exit = 1},
       {.label = "--safe with --fast", .via = Via::Builtin, .args = {"--safe", "--fast", "identify"}, .exit = 1},
       {.label = "erase timeout above the default", .via = Via::Builtin, .args = {"--erase-timeout", "60", "identify"}, .exit = 1},
+      {.label = "help", .via = Via::Builtin, .adapter = "", .args = {"--help"}, .message = "Exit status: 0 done, 1 usage, 2 image refused", .where = Where::Out},
       {.label = "version", .via = Via::Builtin, .adapter = "", .args = {"--version"}, .message = "quelt-flasher-cli 1.0", .where = Where::Out},
   };
   // clang-format on
@@ -225,6 +226,9 @@ class CliTable : public ::testing::Test {
       outcome.why = "never interrupted";
     else if (c.flash_check == FlashCheck::ErasedOverImage && !ErasedOverImage(sim, file))
       outcome.why = "flash not erased over the image";
+    else if (result.out.find("Error while trying to open file") != std::string::npos ||
+             result.out.find("File too big") != std::string::npos)
+      outcome.why = "an image message on standard output";
     else if (!c.stored_safe_mode && !fs::is_empty(run_dir + "/config"))
       outcome.why = "the settings were written";
     outcome.passed = outcome.why.empty();
