@@ -158,26 +158,6 @@ TEST_F(EraseTest, BlocksBelowTheImageSize) {
   }
 }
 
-TEST_F(EraseTest, LastBlockFramesOfTheLargestImages) {
-  SetCurrentChipType(ChipBase);
-  ASSERT_EQ(EraseImageRange(0x20000), LinkStatus::Ok);
-  // The last erase frame is followed by the 70 calls of its wait.
-  const auto base_calls = adapter_.Calls();
-  const auto& base_last = base_calls[base_calls.size() - 71].bytes;
-  EXPECT_EQ(base_last, Cat({{0x21, 0x31, 0x03, 0x13, 0x2C, 0x3C, 0x00, 0x10, 0x00, 0x10},
-                            Rep({0x25, 0x35}, 13)}));
-
-  adapter_.Clear();
-  SetCurrentChipType(ChipLarge);
-  ASSERT_EQ(EraseImageRange(0x200000), LinkStatus::Ok);
-  const auto large_calls = adapter_.Calls();
-  const auto& large_last = large_calls[large_calls.size() - 71].bytes;
-  EXPECT_EQ(large_last, Cat({LargeEraseHead(),
-                             {0x01, 0x11, 0x01, 0x11, 0x2E, 0x3E},
-                             Rep({0x00, 0x10}, 3),
-                             Byte30Wire()}));
-}
-
 // A chip whose status keeps changing: settles for the first `settling_blocks` waits, then
 // answers 0x00 and 0xFF in turn for ever.
 class TogglingChip : public Adapter {

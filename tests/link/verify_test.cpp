@@ -72,24 +72,6 @@ TEST_F(VerifyTest, SmallImagesOnTheWire) {
   }
 }
 
-TEST_F(VerifyTest, CompareGroups) {
-  struct Case {
-    uint8_t byte;
-    std::vector<uint8_t> group;
-  };
-  const Case cases[] = {
-      {0x00, {0x0D, 0x1D, 0x00, 0x10, 0x20, 0x30}},
-      {0xFF, {0x0D, 0x1D, 0x0F, 0x1F, 0x2F, 0x3F}},
-      {0xA7, {0x0D, 0x1D, 0x0A, 0x1A, 0x27, 0x37}},
-      {0x5C, {0x0D, 0x1D, 0x05, 0x15, 0x2C, 0x3C}},
-  };
-  for (const Case& c : cases) {
-    uint8_t group[kCompareGroupBytes];
-    FillCompareGroup(group, c.byte);
-    EXPECT_EQ(std::vector<uint8_t>(group, group + kCompareGroupBytes), c.group);
-  }
-}
-
 TEST_F(VerifyTest, ChunksReadsAndSplitAddressPhases) {
   struct Case {
     int32_t count;

@@ -1,0 +1,70 @@
+#include "chip_steps.h"
+
+#include "adapter.h"
+#include "bus.h"
+#include "chip_type.h"
+#include "exit_status.h"
+#include "identify.h"
+#include "safe_mode.h"
+#include "texts.h"
+
+namespace quelt::cli {
+
+int SpeedFor(Options::Speed speed) {
+  switch (speed) {
+    case Options::Speed::Safe:
+      return 3;
+    case Options::Speed::Fast:
+      return 2;
+    case Options::Speed::Stored:
+      break;
+  }
+  return StoredSafeModeForCommandLine() ? 3 : 2;
+}
+
+int ConnectChip(const Options& options, const Console& console, const std::string& adapter_error) {
+  if (AdapterOpen() != 0) {
+    if (!adapter_error.empty()) console.Error("", adapter_error);
+    console.Error(kAdapterNotFoundCaption, kAdapterNotFoundText);
+    return kExitAdapterNotFound;
+  }
+  AdapterSpeed(SpeedFor(options.speed));
+  IdentifyChip();
+  return kExitDone;
+}
+
+int ReportConnection(const Console& console) {
+  switch (CurrentChipType()) {
+    case ChipNone:
+      console.Error(kConnectionErrorCaption, kNoChipText);
+      return kExitChipNotUsable;
+    case ChipBase:
+      console.Status(kConnectedBase);
+      return kExitDone;
+    case ChipLarge:
+      console.Status(kConnectedLarge);
+      return kExitDone;
+    case ChipAlt:
+      break;
+  }
+  console.Error(kConnectionErrorCaption, kUnknownVersionText);
+  return kExitChipNotUsable;
+}
+
+std::string ChipName() {
+  switch (CurrentChipType()) {
+    case ChipBase:
+      return kBaseChipName;
+    case ChipLarge:
+      return kLargeChipName;
+    default:
+      return {};
+  }
+}
+
+int IdleAndReturn(int status) {
+  IdleBus();
+  return status;
+}
+
+}  // namespace quelt::cli
