@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <system_error>
 
 namespace quelt::cli {
 namespace {
@@ -50,7 +51,13 @@ void Progress::Begin(const std::string& phase, int64_t total) {
   start_ = std::chrono::steady_clock::now();
   open_ = true;
   Draw();
-  if (style_ == Style::Bar && !ticker_.joinable()) ticker_ = std::thread([this] { Tick(); });
+  if (style_ == Style::Bar && !ticker_.joinable()) {
+    try {
+      ticker_ = std::thread([this] { Tick(); });
+    } catch (const std::system_error&) {
+      // Without the ticker the bar still moves with the work; only the clock pauses.
+    }
+  }
 }
 
 void Progress::Update(int64_t done) {

@@ -6,8 +6,8 @@
 #
 #   scripts/demo.sh            load build/demo/samples/demo-256k.qlz with File > Load Bios...,
 #                              then press Write, and Verify afterwards
-# Environment: QUELT_DEMO_RATE (adapter bytes per second, default 400000),
-#              QUELT_DEMO_ERASE_POLLS (status reads per block erase, default 5000).
+# Environment: QUELT_DEMO_RATE (adapter bytes per second, default 600000),
+#              QUELT_DEMO_ERASE_POLLS (status reads per block erase, default 500).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -25,8 +25,8 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUELT_BUILD_BENCH=O
 cmake --build "$build" -j "$(nproc)" --target quelt-flasher quelt-samples
 
 flash="$root/$build/demo-flash.bin"
-rate=${QUELT_DEMO_RATE:-400000}
-polls=${QUELT_DEMO_ERASE_POLLS:-5000}
+rate=${QUELT_DEMO_RATE:-600000}
+polls=${QUELT_DEMO_ERASE_POLLS:-500}
 echo "Sample images: $root/$build/samples/"
 ls "$build/samples"
 echo "Emulated chip: Quelt JQ Ombrix, flash kept in $flash"

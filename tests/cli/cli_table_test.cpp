@@ -120,6 +120,7 @@ const std::vector<CliCase>& Cases() {
       // first so that the erase shows.
       {.label = "write before cancel", .sim = "large,flash={flash:cancel}", .args = {"--quiet", "write", "{file}"}, .file = "base.qlz", .message = "Write complete!", .where = Where::Out},
       {.label = "Ctrl-C during erase", .sim = "large,flash={flash:cancel},rate=20000,erase-polls=400", .args = {"write", "{file}"}, .file = "base.qlz", .exit = 6, .message = "Write operation cancelled", .absent = "Writing...", .interrupt_after = "Erasing the chip", .flash_check = FlashCheck::ErasedOverImage},
+      {.label = "Ctrl-C while programming", .via = Via::Builtin, .sim = "large,rate=20000", .args = {"write", "{file}"}, .file = "small.qlz", .message = "programming cannot be cancelled", .interrupt_after = "Writing..."},
       {.label = "Ctrl-C twice during erase", .via = Via::Builtin, .sim = "large,rate=20000,erase-polls=400", .args = {"write", "{file}"}, .file = "base.qlz", .exit = 6, .message = "partial image", .interrupt_after = "Erasing the chip", .interrupts = 2},
 
       // Images checked without an adapter.
@@ -127,12 +128,14 @@ const std::vector<CliCase>& Cases() {
       {.label = "info size", .via = Via::Builtin, .adapter = "", .args = {"info", "{file}"}, .file = "small.qlz", .message = "1023 bytes (0 KBytes)", .where = Where::Out},
       {.label = "info wrong magic", .via = Via::Builtin, .adapter = "", .args = {"info", "{file}"}, .file = "wrong-magic.qlz", .exit = 2, .message = "This is not a valid Quelt BIOS"},
       {.label = "info empty file", .via = Via::Builtin, .adapter = "", .args = {"info", "{file}"}, .file = "empty.qlz", .exit = 2, .message = "impossible to read or empty file"},
+      {.label = "info of a folder", .via = Via::Builtin, .adapter = "", .args = {"info", "{file}"}, .file = ".", .exit = 2, .message = "Error while reading file"},
       {.label = "info over 2 MiB", .via = Via::Builtin, .adapter = "", .args = {"info", "{file}"}, .file = "over-2mib.qlz", .exit = 2, .message = "File too big"},
 
       // Usage.
       {.label = "no command", .via = Via::Builtin, .adapter = "", .args = {}, .exit = 1},
       {.label = "--safe with --fast", .via = Via::Builtin, .args = {"--safe", "--fast", "identify"}, .exit = 1},
       {.label = "erase timeout above the default", .via = Via::Builtin, .args = {"--erase-timeout", "60", "identify"}, .exit = 1},
+      {.label = "help", .via = Via::Builtin, .adapter = "", .args = {"--help"}, .message = "Exit status: 0 done, 1 usage, 2 image refused", .where = Where::Out},
       {.label = "version", .via = Via::Builtin, .adapter = "", .args = {"--version"}, .message = "quelt-flasher-cli 1.0", .where = Where::Out},
   };
   // clang-format on
@@ -170,7 +173,7 @@ class CliTable : public ::testing::Test {
   // Runs one case on one emulator ("sim" or "lib").
   Outcome Run(const CliCase& c, Via via, int index) {
     const std::string tag = via == Via::Library ? "lib" : "sim";
-    Outcome outcome{c.label + " [" + tag + "]", c.exit, -1, false, ""};
+    Outcome outcome{c.adapter ? c.label : c.label + " [" + tag + "]", c.exit, -1, false, ""};
     const std::string run_dir = dir_ + "/run-" + std::to_string(index) + "-" + tag;
     fs::create_directories(run_dir + "/config");
 
@@ -223,6 +226,9 @@ class CliTable : public ::testing::Test {
       outcome.why = "never interrupted";
     else if (c.flash_check == FlashCheck::ErasedOverImage && !ErasedOverImage(sim, file))
       outcome.why = "flash not erased over the image";
+    else if (result.out.find("Error while trying to open file") != std::string::npos ||
+             result.out.find("File too big") != std::string::npos)
+      outcome.why = "an image message on standard output";
     else if (!c.stored_safe_mode && !fs::is_empty(run_dir + "/config"))
       outcome.why = "the settings were written";
     outcome.passed = outcome.why.empty();

@@ -1,8 +1,10 @@
 // The whole life of the tool through its start-up: how the window ends, what shutdown sends, the
 // About box, and a close while a run lasts.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 
@@ -108,6 +110,68 @@ TEST_F(ShutdownTest, CloseDuringARunWaitsForItsEnd) {
   EXPECT_EQ(statuses.back(), "Write operation cancelled");
   EXPECT_EQ(ImageBuffer(), nullptr);
   EXPECT_EQ(sim->FlashContents().substr(0, 1200), std::string(1200, '\xFF'));
+}
+
+TEST_F(ShutdownTest, DuringTheModalRunOnlyTheVerifyBoxesBlockTheWindow) {
+  ResetImageStoreForTests();
+  std::string error;
+  std::unique_ptr<SimAdapter> sim = SimAdapter::Create("large", &error);
+  ASSERT_TRUE(sim) << error;
+  const std::string image = WriteImageFile(dir_, "img.qlz", 1000);
+  RunTool(sim.get(), [&](FlasherDlg* dlg) {
+    Answerer answerer(dlg);
+    answerer.hold_boxes = true;
+    dlg->LoadImageFile(QString::fromStdString(image));
+    dlg->Button(kWriteButtonId)->click();
+    ASSERT_TRUE(WaitFor([&] { return !answerer.boxes.empty(); }));
+    EXPECT_EQ(answerer.boxes[0].caption, "Success");
+    // A click as the window system delivers it, so that a blocked window would not take it.
+    QPushButton* cancel = dlg->Button(kWriteButtonId);
+    QTest::mouseClick(dlg->windowHandle(), Qt::LeftButton, {},
+                      cancel->mapTo(dlg, cancel->rect().center()));
+    EXPECT_TRUE(dlg->CancelRequested()) << "the window took the click";
+    // The box itself takes a click too: the modal run does not block a box without an owner.
+    QWidget* box = QApplication::activeWindow();
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (qobject_cast<QMessageBox*>(w) && w->isVisible()) box = w;
+    }
+    QAbstractButton* ok = qobject_cast<QMessageBox*>(box)->button(QMessageBox::Ok);
+    QTest::mouseClick(box->windowHandle(), Qt::LeftButton, {}, ok->mapTo(box, ok->rect().center()));
+    EXPECT_TRUE(WaitFor([] { return !BusyFlag().load(); }, 5000)) << "the box took no click";
+    answerer.ReleaseBox();
+    ASSERT_TRUE(WaitFor([] { return !BusyFlag().load(); }));
+    EXPECT_FALSE(dlg->CancelRequested());
+
+    // A verify result box is the window's own and keeps the user from it.
+    dlg->Button(kVerifyButtonId)->click();
+    ASSERT_TRUE(WaitFor([&] { return answerer.boxes.size() == 2; }));
+    EXPECT_EQ(answerer.boxes[1].caption, "Verify OK!");
+    QPushButton* verify_cancel = dlg->Button(kVerifyButtonId);
+    QTest::mouseClick(dlg->windowHandle(), Qt::LeftButton, {},
+                      verify_cancel->mapTo(dlg, verify_cancel->rect().center()));
+    EXPECT_FALSE(dlg->CancelRequested()) << "the window took a click past its own box";
+    answerer.ReleaseBox();
+    ASSERT_TRUE(WaitFor([] { return !BusyFlag().load(); }));
+    dlg->reject();
+  });
+}
+
+TEST_F(ShutdownTest, RefusedAdapterNameIsReportedAndNeverFallsBack) {
+  ResetImageStoreForTests();
+  qputenv("QUELT_ADAPTER", "sim:large,no-such-option");
+  ::testing::internal::CaptureStderr();
+  std::vector<SeenBox> boxes;
+  RunTool(nullptr, [&](FlasherDlg* dlg) {
+    Answerer answerer(dlg);
+    dlg->Button(kWriteButtonId)->click();
+    boxes = answerer.boxes;
+    dlg->reject();
+  });
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  qunsetenv("QUELT_ADAPTER");
+  EXPECT_NE(err.find("no-such-option"), std::string::npos) << err;
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].caption, "Quelt USB Adapter not found");
 }
 
 TEST_F(ShutdownTest, MissingLogoIsReportedAndEndsTheWindowAsSoonAsItRuns) {

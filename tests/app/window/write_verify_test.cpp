@@ -209,25 +209,6 @@ TEST_F(WriteVerifyTest, CancelDuringVerifyChangesNothing) {
   EXPECT_FALSE(window_->CancelRequested());
 }
 
-TEST_F(WriteVerifyTest, WindowStaysUsableWhileSuccessShows) {
-  OpenOnZeroedLargeChip();
-  Drop({WriteImageFile(dir_, "img.qlz", 1024)});
-  answerer_->hold_boxes = true;
-  window_->Button(kWriteButtonId)->click();
-  ASSERT_TRUE(WaitFor([this] { return !answerer_->boxes.empty(); }));
-  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-  // The menu works: safe mode switches while the run waits for the box.
-  const bool safe = window_->SafeMode();
-  window_->Command(kSafeModeCommand)->trigger();
-  EXPECT_NE(window_->SafeMode(), safe);
-  window_->Button(kWriteButtonId)->click();  // too late to cancel
-  EXPECT_TRUE(BusyFlag());
-  answerer_->ReleaseBox();
-  WaitIdle();
-  EXPECT_EQ(window_->StatusLine()->text(), "Writing data - Finished");
-  EXPECT_FALSE(window_->CancelRequested());
-}
-
 TEST_F(WriteVerifyTest, EraseThatNeverFinishesIsReportedAndNothingIsProgrammed) {
   OpenOnZeroedLargeChip(",erase-polls=1000000");
   SetEraseTimeout(std::chrono::milliseconds(30));
