@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format clang-tidy cppcheck
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth x11-apps
+  qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth x11-apps xdotool
   libcli11-dev libssl-dev
   g++-mingw-w64-i686
 )
