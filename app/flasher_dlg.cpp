@@ -320,6 +320,9 @@ void FlasherDlg::FinishRun() {
 // ---- Worker start and the end of the window ----
 
 void FlasherDlg::StartWorker(void (*worker)(FlasherDlg*)) {
+  // A press that landed as the previous run ended, after it cleared the request but before it
+  // cleared the busy flag, left a request behind: it must not stop this run.
+  cancel_request_ = false;
   BusyFlag() = true;
   // A previous worker has already cleared the busy flag: only its return is left to wait for.
   JoinWorker();

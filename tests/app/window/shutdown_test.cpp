@@ -20,33 +20,6 @@
 namespace quelt::test {
 namespace {
 
-FlasherDlg* ShownWindow() {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (auto* dlg = qobject_cast<FlasherDlg*>(w); dlg && dlg->isVisible()) return dlg;
-  }
-  return nullptr;
-}
-
-// Runs the tool's start-up with `act` called once its window shows.
-void RunTool(Adapter* adapter, const std::function<void(FlasherDlg*)>& act) {
-  QTimer poll;
-  bool acted = false;
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    FlasherDlg* dlg = ShownWindow();
-    if (acted || !dlg) return;
-    acted = true;
-    act(dlg);
-  });
-  poll.start(5);
-  char arg0[] = "/usr/bin/quelt-flasher";
-  char arg1[] = "ignored.qlz";
-  char* argv[] = {arg0, arg1, nullptr};
-  int argc = 2;
-  FlasherApp app;
-  EXPECT_FALSE(app.InitInstance(argc, argv, adapter));
-  EXPECT_TRUE(acted);
-}
-
 class ShutdownTest : public WindowTest {};
 
 TEST_F(ShutdownTest, EveryWayOutSendsOneIdleSymbolAndFreesTheBuffer) {

@@ -14,6 +14,7 @@
 
 #include "busy_flag.h"
 #include "control_ids.h"
+#include "flasher_app.h"
 #include "image/image_store.h"
 #include "link/chip_type.h"
 #include "link/erase.h"
@@ -69,7 +70,7 @@ void Answerer::Poll() {
     boxes.push_back(seen);
     if (on_seen) on_seen(seen);
     if (on_box) on_box(box);
-    if (hold_boxes) {
+    if (hold_boxes || hold_captions.contains(seen.caption)) {
       held_ = box;
     } else {
       box->button(QMessageBox::Ok)->click();
@@ -126,6 +127,32 @@ std::string WriteImageFile(const QTemporaryDir& dir, const std::string& file, in
 
 bool WaitFor(const std::function<bool()>& condition, int timeout_ms) {
   return QTest::qWaitFor(condition, timeout_ms);
+}
+
+FlasherDlg* ShownWindow() {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (auto* dlg = qobject_cast<FlasherDlg*>(w); dlg && dlg->isVisible()) return dlg;
+  }
+  return nullptr;
+}
+
+void RunTool(Adapter* adapter, const std::function<void(FlasherDlg*)>& act) {
+  QTimer poll;
+  bool acted = false;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    FlasherDlg* dlg = ShownWindow();
+    if (acted || !dlg) return;
+    acted = true;
+    act(dlg);
+  });
+  poll.start(5);
+  char arg0[] = "/usr/bin/quelt-flasher";
+  char arg1[] = "ignored.qlz";
+  char* argv[] = {arg0, arg1, nullptr};
+  int argc = 2;
+  FlasherApp app;
+  EXPECT_FALSE(app.InitInstance(argc, argv, adapter));
+  EXPECT_TRUE(acted);
 }
 
 void WindowTest::SetUp() {

@@ -54,6 +54,9 @@ class Answerer : public QObject {
   std::function<void(const SeenBox&)> on_seen;
   // Set when a box shows; the box stays open until ReleaseBox().
   bool hold_boxes = false;
+  // Boxes with one of these captions stay open until ReleaseBox(); others are answered.
+  QStringList hold_captions;
+  bool Holding() const { return !held_.isNull(); }
   void ReleaseBox();
   QString file_choice;
   // Called once the choice has been accepted, before the window looks at the file.
@@ -86,6 +89,11 @@ std::string WriteImageFile(const QTemporaryDir& dir, const std::string& file, in
 std::vector<uint8_t> ImageBytes(int32_t size, const std::string& name = "TestBios");
 
 bool WaitFor(const std::function<bool()>& condition, int timeout_ms = 30000);
+
+// The tool's window while it shows, else null.
+FlasherDlg* ShownWindow();
+// Runs the tool's start-up and shutdown on `adapter` with `act` called once its window shows.
+void RunTool(Adapter* adapter, const std::function<void(FlasherDlg*)>& act);
 
 // A fresh process state, a settings folder of its own, and the window shown, not yet run.
 class WindowTest : public ::testing::Test {

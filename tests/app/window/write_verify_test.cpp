@@ -195,6 +195,24 @@ TEST_F(WriteVerifyTest, CancelDuringProgrammingIsIgnored) {
   EXPECT_EQ(sim_->FlashContents().substr(0, 2048), std::string(image.begin(), image.end()));
 }
 
+TEST_F(WriteVerifyTest, PressAsARunEndsDoesNotCancelTheNextWrite) {
+  OpenOnZeroedLargeChip();
+  Drop({WriteImageFile(dir_, "img.qlz", 1024)});
+  PressAndFinish(kWriteButtonId);
+  // The worker clears the cancel request and then the busy flag; a press that lands between
+  // the two is taken as a cancel request of the run that has just ended.
+  BusyFlag() = true;
+  window_->Button(kWriteButtonId)->click();
+  BusyFlag() = false;
+  ASSERT_TRUE(window_->CancelRequested());
+
+  answerer_->boxes.clear();
+  PressAndFinish(kWriteButtonId);
+  ASSERT_EQ(answerer_->boxes.size(), 1u);
+  EXPECT_EQ(answerer_->boxes[0].caption, "Success");
+  EXPECT_EQ(window_->StatusLine()->text(), "Writing data - Finished");
+}
+
 TEST_F(WriteVerifyTest, CancelDuringVerifyChangesNothing) {
   OpenOnZeroedLargeChip();
   Drop({WriteImageFile(dir_, "img.qlz", 1024)});
