@@ -3,18 +3,6 @@
 namespace quelt {
 namespace {
 
-// No adapter: open fails, writes do nothing, reads deliver nothing.
-class AbsentAdapter final : public Adapter {
- public:
-  uint32_t Open() override { return 1; }
-  uint32_t Speed(int32_t) override { return 0; }
-  uint32_t Write(const uint8_t*, uint32_t, uint32_t* written) override {
-    if (written) *written = 0;
-    return 0;
-  }
-  uint32_t Read(uint8_t*) override { return 0; }
-};
-
 AbsentAdapter absent_adapter;
 Adapter* current_adapter = &absent_adapter;
 

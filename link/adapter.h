@@ -25,6 +25,19 @@ class Adapter {
   virtual uint32_t Read(uint8_t* input) = 0;
 };
 
+// No adapter at all: open fails, writes do nothing, reads deliver nothing. Stands for an adapter
+// library that is not there, and is current until an adapter is set.
+class AbsentAdapter final : public Adapter {
+ public:
+  uint32_t Open() override { return 1; }
+  uint32_t Speed(int32_t) override { return 0; }
+  uint32_t Write(const uint8_t*, uint32_t, uint32_t* written) override {
+    if (written) *written = 0;
+    return 0;
+  }
+  uint32_t Read(uint8_t*) override { return 0; }
+};
+
 // The process-wide current adapter. Never null: before SetAdapter it is an absent adapter,
 // whose open fails, whose writes do nothing and whose reads deliver nothing.
 Adapter& CurrentAdapter();

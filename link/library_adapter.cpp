@@ -22,21 +22,9 @@ class LibraryAdapter final : public Adapter {
   LibraryEntries entries_;
 };
 
-// No adapter: open fails, writes do nothing, reads deliver nothing.
-class MissingAdapter final : public Adapter {
- public:
-  uint32_t Open() override { return 1; }
-  uint32_t Speed(int32_t) override { return 0; }
-  uint32_t Write(const uint8_t*, uint32_t, uint32_t* written) override {
-    if (written) *written = 0;
-    return 0;
-  }
-  uint32_t Read(uint8_t*) override { return 0; }
-};
-
 }  // namespace
 
-std::unique_ptr<Adapter> MakeMissingAdapter() { return std::make_unique<MissingAdapter>(); }
+std::unique_ptr<Adapter> MakeMissingAdapter() { return std::make_unique<AbsentAdapter>(); }
 
 std::unique_ptr<Adapter> LoadAdapterLibrary(const std::string& path, std::string* error) {
   LibraryEntries entries;

@@ -83,7 +83,7 @@ Reading ReadState(Chip chip, const std::vector<uint8_t>& file, const std::vector
   const std::size_t rest = std::min(f, erased_end);
   if (!std::equal(file.begin() + static_cast<std::ptrdiff_t>(rest), file.end(),
                   old.begin() + static_cast<std::ptrdiff_t>(rest))) {
-    r.fault = "byte 0x" + std::to_string(rest) + " on is neither erased nor the old contents";
+    r.fault = "from byte " + std::to_string(rest) + " on, neither erased nor the old contents";
     return r;
   }
   if (p > 0 && f < erased_end) {
