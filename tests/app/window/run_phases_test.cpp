@@ -308,6 +308,7 @@ TEST_P(PressDuringRunTest, DoesWhatItSaysAndTheRunEndsWhole) {
   EXPECT_TRUE(flash.substr(0, n) ==
               (cancelled ? std::string(n, '\xFF') : std::string(image.begin(), image.end())))
       << (cancelled ? "a cancelled write leaves the range erased" : "the chip holds the image");
+  if (IsWrite(c.phase)) EXPECT_EQ(flash.back(), '\0') << "blocks beyond the image are untouched";
 }
 
 std::vector<PressCase> AllPresses() {
@@ -459,6 +460,7 @@ TEST_P(CloseDuringRunTest, RunFinishesThenTheWindowClosesAndShutdownIdlesOnce) {
   EXPECT_TRUE(flash.substr(0, static_cast<size_t>(n)) ==
               (cancelled ? std::string(n, '\xFF') : std::string(image.begin(), image.end())))
       << (cancelled ? "a cancelled write leaves the range erased" : "the chip holds the image");
+  if (IsWrite(c.phase)) EXPECT_EQ(flash.back(), '\0') << "blocks beyond the image are untouched";
 }
 
 std::vector<CloseCase> AllCloses() {
