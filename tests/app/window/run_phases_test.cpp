@@ -300,7 +300,9 @@ TEST_P(PressDuringRunTest, DoesWhatItSaysAndTheRunEndsWhole) {
   EXPECT_TRUE(after.write_enabled && after.verify_enabled);
   EXPECT_FALSE(window_->CancelRequested());
   EXPECT_FALSE(BusyFlag());
-  if (c.press != Press::SafeMode) EXPECT_EQ(ReadStoredSafeMode(), stored_before);
+  if (c.press != Press::SafeMode) {
+    EXPECT_EQ(ReadStoredSafeMode(), stored_before);
+  }
 
   const std::vector<uint8_t> image = ImageBytes(n);
   const std::string flash = sim_->FlashContents();
@@ -308,7 +310,9 @@ TEST_P(PressDuringRunTest, DoesWhatItSaysAndTheRunEndsWhole) {
   EXPECT_TRUE(flash.substr(0, n) ==
               (cancelled ? std::string(n, '\xFF') : std::string(image.begin(), image.end())))
       << (cancelled ? "a cancelled write leaves the range erased" : "the chip holds the image");
-  if (IsWrite(c.phase)) EXPECT_EQ(flash.back(), '\0') << "blocks beyond the image are untouched";
+  if (IsWrite(c.phase)) {
+    EXPECT_EQ(flash.back(), '\0') << "blocks beyond the image are untouched";
+  }
 }
 
 std::vector<PressCase> AllPresses() {
@@ -460,7 +464,9 @@ TEST_P(CloseDuringRunTest, RunFinishesThenTheWindowClosesAndShutdownIdlesOnce) {
   EXPECT_TRUE(flash.substr(0, static_cast<size_t>(n)) ==
               (cancelled ? std::string(n, '\xFF') : std::string(image.begin(), image.end())))
       << (cancelled ? "a cancelled write leaves the range erased" : "the chip holds the image");
-  if (IsWrite(c.phase)) EXPECT_EQ(flash.back(), '\0') << "blocks beyond the image are untouched";
+  if (IsWrite(c.phase)) {
+    EXPECT_EQ(flash.back(), '\0') << "blocks beyond the image are untouched";
+  }
 }
 
 std::vector<CloseCase> AllCloses() {
