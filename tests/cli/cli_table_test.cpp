@@ -109,6 +109,7 @@ enum class Fault {
   BadMiddle,
   BadLast,
   BadChipEnd,
+  BadPastImage,
   SlowFast,
   SlowSafe,
   WrongSizeFlash,
@@ -125,9 +126,10 @@ struct MatrixRow {
 enum Column { kIdentify, kWrite, kWriteVerify, kVerify, kColumns };
 const char* const kColumnNames[kColumns] = {"identify", "write", "write --verify", "verify"};
 
-// Where the cell that keeps its bits at 1 sits, and the chunk a verify must name for it. On
-// "Quelt JQ" the whole chip is one chunk and cannot be verified, so its cells sit in the first,
-// a middle and the last 4 KiB block, where only the flash file shows them.
+// Where the cell that keeps its bits at 1 sits, and the chunk a verify must name for it (null for
+// a cell the image does not reach). On "Quelt JQ" the whole chip is one chunk and cannot be
+// verified, so its cells sit in the first, a middle and the last 4 KiB block, where only the flash
+// file shows them.
 struct BadPlace {
   Fault fault;
   Chip chip;
@@ -139,6 +141,8 @@ const BadPlace kBadPlaces[] = {
     {Fault::BadMiddle, Chip::Large, 0x020010, "0x020000-0x03FFFF"},
     {Fault::BadLast, Chip::Large, 0x0493DF, "0x040000-0x0493DF"},     // the last byte of large.qlz
     {Fault::BadChipEnd, Chip::Large, 0x1FFFFF, "0x1E0000-0x1FFFFF"},  // the chip's last byte
+    // Past the end of large.qlz: nothing there is programmed or compared, so no false alarm.
+    {Fault::BadPastImage, Chip::Large, 0x1F0000, nullptr},
     {Fault::BadFirst, Chip::Base, 0x000800, ""},
     {Fault::BadMiddle, Chip::Base, 0x010010, ""},
     {Fault::BadLast, Chip::Base, 0x01FFFF, ""},  // base.qlz fills the chip: its last byte
@@ -167,6 +171,7 @@ std::vector<MatrixRow> MatrixRows() {
   }
   // Only the large chip has chunks past the first; the base chip's last byte is its BadLast.
   rows.push_back({Fault::BadChipEnd, Chip::Large});
+  rows.push_back({Fault::BadPastImage, Chip::Large});
   // These rows run on the emulator loaded as an adapter library as well.
   for (MatrixRow& row : rows) {
     const bool both = (row.chip == Chip::Large &&
@@ -194,6 +199,8 @@ std::string FaultName(Fault fault) {
       return "bad= middle chunk";
     case Fault::BadLast:
       return "bad= last chunk";
+    case Fault::BadPastImage:
+      return "bad= past the image";
     case Fault::BadChipEnd:
       return "bad= chip's last byte";
     case Fault::SlowFast:
@@ -320,7 +327,7 @@ CellExpectation Expect(const MatrixRow& row, Column column) {
   // A bad cell keeps bits at 1, and a slow chip at normal speed keeps none of what is programmed:
   // the write does not take. The write alone cannot tell (the window's write has no check).
   const BadPlace* bad = BadPlaceOf(row);
-  const bool takes = !bad && row.fault != Fault::SlowFast;
+  const bool takes = (!bad || !bad->chunk) && row.fault != Fault::SlowFast;
   const FlashCheck flash =
       writes ? (takes ? FlashCheck::HoldsImage : FlashCheck::NotImage) : FlashCheck::None;
   if (column == kWrite) return {0, "Write complete!", Where::Out, "", flash};
