@@ -59,21 +59,22 @@ if [[ -z $tree ]] || ! is_clang_tree "$tree"; then
 fi
 
 # Only the sources the tree compiles (a platform's other branch is not in it).
-mapfile -t tidy_sources < <(python3 - "$tree/compile_commands.json" "${sources[@]}" <<'PY'
-import json, os, sys
-compiled = {os.path.realpath(e["file"]) for e in json.load(open(sys.argv[1]))}
-for f in sys.argv[2:]:
-    if os.path.realpath(f) in compiled:
-        print(f)
-PY
-)
+compiled=$(grep -o '"file": *"[^"]*"' "$tree/compile_commands.json" | sed 's/.*"\([^"]*\)"$/\1/' |
+  sort -u)
+here=$(pwd -P)  # the tree names sources by their physical paths
+tidy_sources=()
+for f in "${sources[@]}"; do
+  if grep -qxF "$here/$f" <<<"$compiled"; then
+    tidy_sources+=("$f")
+  fi
+done
 echo "clang-tidy: ${#tidy_sources[@]} files, tree $tree"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 status=0
 printf '%s\n' "${tidy_sources[@]}" |
   xargs -P "$jobs" -n 4 clang-tidy -p "$tree" --quiet \
-    --header-filter="^$root/(link|image|app|cli)/" >"$log" 2>&1 || status=$?
+    --header-filter="^$here/(link|image|app|cli)/" >"$log" 2>&1 || status=$?
 grep -v -E '^[0-9]+ warnings? (and [0-9]+ errors? )?generated\.$' "$log" || true
 if [[ $status -ne 0 ]]; then
   echo "clang-tidy: findings above"
