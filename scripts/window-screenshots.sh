@@ -4,6 +4,12 @@
 #   scripts/window-screenshots.sh BUILD_TREE OUT_FOLDER
 # Needs xvfb-run, xdotool and imagemagick's import.
 set -euo pipefail
+for tool in xvfb-run xdotool import; do
+  command -v "$tool" >/dev/null || {
+    echo "$tool is missing: apt-get install xvfb xdotool imagemagick" >&2
+    exit 1
+  }
+done
 if [[ ${1:-} != --inside ]]; then
   build=$(cd "${1:?build tree}" && pwd)
   mkdir -p "${2:?output folder}"
