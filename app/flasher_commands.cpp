@@ -32,7 +32,7 @@ BoxIcon ToBoxIcon(MessageBoxText::Icon icon) {
   return BoxIcon::None;
 }
 
-const BoxSpec kLoadWhileBusy{
+const BoxContent kLoadWhileBusy{
     "A write or verify is in progress. Load the file when it has finished.", "Open file",
     BoxIcon::Information};
 
@@ -116,12 +116,12 @@ void FlasherDlg::OnSafeMode() {
 }
 
 int FlasherDlg::ReportConnection() {
-  const BoxSpec kNoChip{
+  const BoxContent kNoChip{
       "The Quelt USB Adapter was detected, but can't communicate with a Quelt JQ or Quelt JQ "
       "Ombrix chip.\nMake sure the DIP switch 2 is ON (Programming mode) and that JQ is turned "
       "on.",
       "Connection error", BoxIcon::Error};
-  const BoxSpec kUnknownVersion{
+  const BoxContent kUnknownVersion{
       "Unkown version of Quelt JQ detected.\nGet the latest version of this software.",
       "Connection error", BoxIcon::Error};
   switch (CurrentChipType()) {

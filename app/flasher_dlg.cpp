@@ -289,13 +289,13 @@ void FlasherDlg::SetProgressPos(int32_t position) {
   });
 }
 
-void FlasherDlg::ShowBoxAndWait(const BoxSpec& spec, bool owned_by_window) {
+void FlasherDlg::ShowBoxAndWait(const BoxContent& content, bool owned_by_window) {
   if (OnWindowThread()) {
-    ShowMessageBox(spec, owned_by_window ? this : nullptr);
+    ShowMessageBox(content, owned_by_window ? this : nullptr);
     return;
   }
-  ForwardUntilFinished([this, &spec, owned_by_window](const Finish& finish) {
-    QMessageBox* box = MakeMessageBox(spec, owned_by_window ? this : nullptr);
+  ForwardUntilFinished([this, &content, owned_by_window](const Finish& finish) {
+    QMessageBox* box = MakeMessageBox(content, owned_by_window ? this : nullptr);
     connect(box, &QMessageBox::finished, box, [finish] { finish(); });
     if (owned_by_window) {
       box->open();  // modal to the window only

@@ -63,7 +63,7 @@ class FlasherDlg : public QDialog {
   void SetProgressRange(int32_t high);
   void SetProgressPos(int32_t position);
   // A box owned by the window, or with no owner: the window stays usable while it shows.
-  void ShowBoxAndWait(const BoxSpec& spec, bool owned_by_window);
+  void ShowBoxAndWait(const BoxContent& content, bool owned_by_window);
   // Restores the buttons, idles the bus, then clears the cancel request and the busy flag.
   void FinishRun();
 

@@ -23,17 +23,17 @@ QMessageBox::Icon ToQt(BoxIcon icon) {
 
 QString ApplicationCaption() { return QCoreApplication::applicationName(); }
 
-QMessageBox* MakeMessageBox(const BoxSpec& spec, QWidget* owner) {
-  auto* box =
-      new QMessageBox(ToQt(spec.icon), spec.caption.isEmpty() ? ApplicationCaption() : spec.caption,
-                      spec.text, QMessageBox::Ok, owner);
+QMessageBox* MakeMessageBox(const BoxContent& content, QWidget* owner) {
+  auto* box = new QMessageBox(ToQt(content.icon),
+                              content.caption.isEmpty() ? ApplicationCaption() : content.caption,
+                              content.text, QMessageBox::Ok, owner);
   box->setTextFormat(Qt::PlainText);
   box->setAttribute(Qt::WA_DeleteOnClose);
   return box;
 }
 
-void ShowMessageBox(const BoxSpec& spec, QWidget* owner) {
-  QMessageBox* box = MakeMessageBox(spec, owner);
+void ShowMessageBox(const BoxContent& content, QWidget* owner) {
+  QMessageBox* box = MakeMessageBox(content, owner);
   box->setAttribute(Qt::WA_DeleteOnClose, false);
   box->exec();
   delete box;

@@ -9,7 +9,7 @@ namespace quelt {
 
 enum class BoxIcon { None, Error, Warning, Information };
 
-struct BoxSpec {
+struct BoxContent {
   QString text;
   QString caption;  // empty: the application name
   BoxIcon icon = BoxIcon::None;
@@ -19,9 +19,9 @@ struct BoxSpec {
 QString ApplicationCaption();
 
 // Builds the box, not shown yet. `owner` null makes a box without an owner window.
-QMessageBox* MakeMessageBox(const BoxSpec& spec, QWidget* owner);
+QMessageBox* MakeMessageBox(const BoxContent& content, QWidget* owner);
 
 // Shows a box owned by `owner` and returns when it has been closed (window thread only).
-void ShowMessageBox(const BoxSpec& spec, QWidget* owner);
+void ShowMessageBox(const BoxContent& content, QWidget* owner);
 
 }  // namespace quelt

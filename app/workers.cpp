@@ -10,14 +10,14 @@
 namespace quelt {
 namespace {
 
-const BoxSpec kWriteComplete{
+const BoxContent kWriteComplete{
     "Write complete!\nDon't forget to exit programming mode by switching off DIP switch 2!",
     "Success", BoxIcon::Information};
-const BoxSpec kEraseError{"The chip did not finish erasing. Nothing was programmed.", "Erase error",
-                          BoxIcon::Error};
-const BoxSpec kNoMemory{"Not enough memory for this operation.", "Error", BoxIcon::Error};
-const BoxSpec kVerifyOk{"No error detected", "Verify OK!", BoxIcon::Information};
-const BoxSpec kVerifyError{"Data mismatch", "Verify Error!", BoxIcon::Warning};
+const BoxContent kEraseError{"The chip did not finish erasing. Nothing was programmed.",
+                             "Erase error", BoxIcon::Error};
+const BoxContent kNoMemory{"Not enough memory for this operation.", "Error", BoxIcon::Error};
+const BoxContent kVerifyOk{"No error detected", "Verify OK!", BoxIcon::Information};
+const BoxContent kVerifyError{"Data mismatch", "Verify Error!", BoxIcon::Warning};
 
 void ReportNoMemory(FlasherDlg* window) {
   window->ShowBoxAndWait(kNoMemory, true);

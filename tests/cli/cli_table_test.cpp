@@ -71,12 +71,12 @@ struct CliCase {
 };
 
 // The image files made for the cases (name, size, magic).
-struct ImageSpec {
+struct SampleFile {
   const char* name;
   int32_t size;
   const char* magic;
 };
-const ImageSpec kImages[] = {
+const SampleFile kImages[] = {
     {"large.qlz", 300000, "QELT"},        // three 128 KiB chunks, the last one partial
     {"full.qlz", 0x200000, "QELT"},       // the largest image
     {"base.qlz", 0x20000, "QELT"},        // the largest image for "Quelt JQ"
@@ -88,7 +88,7 @@ const ImageSpec kImages[] = {
 };
 
 // Flash files of each chip's size, for a chip of the other type (made of 0x5A bytes).
-const ImageSpec kFlashFiles[] = {
+const SampleFile kFlashFiles[] = {
     {"flash-131072.bin", 0x20000, ""},
     {"flash-2097152.bin", 0x200000, ""},
 };
@@ -504,14 +504,14 @@ class CliTable : public ::testing::Test {
     char pattern[] = "/tmp/quelt-cli-table-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
-    for (const ImageSpec& spec : kImages) {
-      WriteFile(dir_ + "/" + spec.name,
-                MakeImage(spec.size, "CLI TEST IMAGE", spec.size, spec.magic));
+    for (const SampleFile& file : kImages) {
+      WriteFile(dir_ + "/" + file.name,
+                MakeImage(file.size, "CLI TEST IMAGE", file.size, file.magic));
     }
-    for (const ImageSpec& spec : kFlashFiles) {
-      const std::vector<uint8_t> bytes(static_cast<size_t>(spec.size), 0x5A);
-      WriteFile(dir_ + "/" + spec.name, bytes);
-      WriteFile(dir_ + "/" + spec.name + ".made", bytes);
+    for (const SampleFile& file : kFlashFiles) {
+      const std::vector<uint8_t> bytes(static_cast<size_t>(file.size), 0x5A);
+      WriteFile(dir_ + "/" + file.name, bytes);
+      WriteFile(dir_ + "/" + file.name + ".made", bytes);
     }
   }
   void TearDown() override { fs::remove_all(dir_); }
