@@ -151,24 +151,27 @@ bool FlasherDlg::OpenAdapterOrReport() {
   return false;
 }
 
-void FlasherDlg::OnWrite() {
+bool FlasherDlg::BeginChipCommand() {
   if (BusyFlag()) {
     cancel_request_ = true;
-    return;
+    return false;
   }
-  if (!OpenAdapterOrReport()) return;
+  if (!OpenAdapterOrReport()) return false;
   AdapterSpeed(safe_mode_ ? 3 : 2);
   IdentifyChip();
-  if (ReportConnection() != 1) {
+  return true;
+}
+
+bool FlasherDlg::EnsureImageLoaded() {
+  if (!image_loaded_) OnLoadBios();
+  return image_loaded_;
+}
+
+void FlasherDlg::OnWrite() {
+  if (!BeginChipCommand()) return;
+  if (ReportConnection() != 1 || !EnsureImageLoaded()) {
     IdleBus();
     return;
-  }
-  if (!image_loaded_) {
-    OnLoadBios();
-    if (!image_loaded_) {
-      IdleBus();
-      return;
-    }
   }
   if (CurrentChipType() == ChipBase && ImageSize() > kBaseChipMaxBytes) {
     ShowMessageBox({"File too big for Quelt JQ!\nYou need a Quelt JQ Ombrix to load such a big "
@@ -183,13 +186,7 @@ void FlasherDlg::OnWrite() {
 }
 
 void FlasherDlg::OnVerify() {
-  if (BusyFlag()) {
-    cancel_request_ = true;
-    return;
-  }
-  if (!OpenAdapterOrReport()) return;
-  AdapterSpeed(safe_mode_ ? 3 : 2);
-  IdentifyChip();
+  if (!BeginChipCommand()) return;
   if (CurrentChipType() == ChipBase) {
     ShowMessageBox({"This feature is only implemented for Quelt JQ Ombrix for now...",
                     "Not Yet Implemented", BoxIcon::Warning},
@@ -197,16 +194,9 @@ void FlasherDlg::OnVerify() {
     IdleBus();
     return;
   }
-  if (ReportConnection() != 1) {
+  if (ReportConnection() != 1 || !EnsureImageLoaded()) {
     IdleBus();
     return;
-  }
-  if (!image_loaded_) {
-    OnLoadBios();
-    if (!image_loaded_) {
-      IdleBus();
-      return;
-    }
   }
   StartWorker(&VerifyWorker);
 }

@@ -111,6 +111,11 @@ class FlasherDlg : public QDialog {
   using Finish = std::function<void()>;
   void ForwardUntilFinished(const std::function<void(const Finish&)>& work);
   bool OpenAdapterOrReport();
+  // The start of Write and Verify: a press during a run only asks for a cancel; otherwise the
+  // adapter is opened, its speed set and the chip identified. False when the command ends here.
+  bool BeginChipCommand();
+  // Asks for an image through Load Bios when none is loaded; whether one is loaded now.
+  bool EnsureImageLoaded();
   bool RefuseLoadWhileBusy();
   void StartWorker(void (*worker)(FlasherDlg*));
   Q_INVOKABLE void RunForwarded();
