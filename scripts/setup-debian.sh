@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth x11-apps xdotool
   libcli11-dev libssl-dev
   g++-mingw-w64-i686
+  python3 git
 )
 
 missing=()
