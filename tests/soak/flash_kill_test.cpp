@@ -234,5 +234,56 @@ TEST(FlashKill, KilledWriterLeavesAPrefixOfItsWork) {
   }
 }
 
+// A command killed while it creates a missing flash file leaves no flash file, or an erased one of
+// the chip's size: never an empty or unerased file that a later command would take as the chip.
+TEST(FlashKill, KilledWhileCreatingLeavesNoFileOrAnErasedOne) {
+  const uint64_t rounds = std::max<uint64_t>(10, EnvNumber("QUELT_KILL_ROUNDS", 12) * 3);
+  std::mt19937_64 rng(EnvNumber("QUELT_KILL_SEED", 0xC4EA));
+  ScratchFolder folder("create");
+  const std::string flash = folder.Path("new.flash");
+  const std::string options = "large,flash=" + flash;
+  const auto create = [&](std::optional<Clock::duration> delay) {
+    std::fflush(nullptr);
+    const auto start = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+      std::string error;
+      _exit(SimAdapter::Create(options, &error) ? 0 : 3);
+    }
+    if (delay) {
+      std::this_thread::sleep_until(start + *delay);
+      kill(pid, SIGKILL);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+    }
+    return Clock::now() - start;
+  };
+
+  const Clock::duration whole = create(std::nullopt);
+  ASSERT_EQ(static_cast<std::size_t>(ChipSize(Chip::Large)), ReadWholeFile(flash).size());
+  int missing = 0, erased = 0;
+  for (uint64_t k = 0; k < rounds; ++k) {
+    ASSERT_EQ(0, std::remove(flash.c_str()));
+    const auto delay = std::chrono::duration_cast<Clock::duration>(
+        whole * std::uniform_real_distribution<double>(0, 1.2)(rng));
+    create(delay);
+    if (access(flash.c_str(), F_OK) != 0) {
+      ++missing;
+      ASSERT_TRUE(WriteWholeFile(flash, {}));  // something for the next round to remove
+      continue;
+    }
+    const std::vector<uint8_t> file = ReadWholeFile(flash);
+    ASSERT_EQ(static_cast<std::size_t>(ChipSize(Chip::Large)), file.size())
+        << "killed after " << Seconds(delay) << " of " << Seconds(whole);
+    ASSERT_TRUE(std::all_of(file.begin(), file.end(), [](uint8_t b) { return b == 0xFF; }))
+        << "killed after " << Seconds(delay) << " of " << Seconds(whole);
+    ++erased;
+  }
+  std::printf("create: %" PRIu64 " creators killed; no file %d, erased file %d\n", rounds, missing,
+              erased);
+  std::fflush(stdout);
+}
+
 }  // namespace
 }  // namespace quelt::soak
