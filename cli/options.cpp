@@ -57,6 +57,11 @@ ParseOutcome ParseOptions(int argc, char** argv) {
   if (*adapter_option) options.adapter = adapter;
   if (*safe) options.speed = Options::Speed::Safe;
   if (*fast) options.speed = Options::Speed::Fast;
+  // A range check lets NaN through: every comparison with it is false.
+  if (*timeout_option && !(timeout >= 0.001 && timeout <= 30.0)) {
+    (void)app.exit(CLI::ValidationError("--erase-timeout", "must be 0.001 to 30 seconds"));
+    return {std::nullopt, kExitUsage};
+  }
   if (*timeout_option) options.erase_timeout_seconds = timeout;
   if (*identify) options.command = Options::Command::Identify;
   if (*info) options.command = Options::Command::Info;

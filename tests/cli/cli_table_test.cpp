@@ -463,6 +463,7 @@ const std::vector<CliCase>& Cases() {
       {.label = "no command", .via = Via::Builtin, .adapter = "", .args = {}, .exit = 1},
       {.label = "--safe with --fast", .via = Via::Builtin, .args = {"--safe", "--fast", "identify"}, .exit = 1},
       {.label = "erase timeout above the default", .via = Via::Builtin, .args = {"--erase-timeout", "60", "identify"}, .exit = 1},
+      {.label = "erase timeout not a number", .via = Via::Builtin, .args = {"--erase-timeout", "nan", "identify"}, .exit = 1, .message = "--erase-timeout"},
       {.label = "help", .via = Via::Builtin, .adapter = "", .args = {"--help"}, .message = "Exit status: 0 done, 1 usage, 2 image refused", .where = Where::Out},
       {.label = "version", .via = Via::Builtin, .adapter = "", .args = {"--version"}, .message = "quelt-flasher-cli 1.0", .where = Where::Out},
     };
