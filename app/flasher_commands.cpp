@@ -13,6 +13,7 @@
 #include "link/chip_type.h"
 #include "link/identify.h"
 #include "settings/safe_mode.h"
+#include "texts/user_texts.h"
 #include "workers.h"
 
 namespace quelt {
@@ -116,24 +117,18 @@ void FlasherDlg::OnSafeMode() {
 }
 
 int FlasherDlg::ReportConnection() {
-  const BoxContent kNoChip{
-      "The Quelt USB Adapter was detected, but can't communicate with a Quelt JQ or Quelt JQ "
-      "Ombrix chip.\nMake sure the DIP switch 2 is ON (Programming mode) and that JQ is turned "
-      "on.",
-      "Connection error", BoxIcon::Error};
-  const BoxContent kUnknownVersion{
-      "Unkown version of Quelt JQ detected.\nGet the latest version of this software.",
-      "Connection error", BoxIcon::Error};
+  const BoxContent kNoChip{kNoChipText, kConnectionErrorCaption, BoxIcon::Error};
+  const BoxContent kUnknownVersion{kUnknownVersionText, kConnectionErrorCaption, BoxIcon::Error};
   switch (CurrentChipType()) {
     case ChipNone:
-      SetStatus("Connection error");
+      SetStatus(kConnectionErrorCaption);
       ShowMessageBox(kNoChip, this);
       return -1;
     case ChipBase:
-      SetStatus("Connected to the Quelt JQ");
+      SetStatus(kConnectedBase);
       return 1;
     case ChipLarge:
-      SetStatus("Connected to the Quelt JQ Ombrix");
+      SetStatus(kConnectedLarge);
       return 1;
     default:
       ShowMessageBox(kUnknownVersion, this);
@@ -143,11 +138,8 @@ int FlasherDlg::ReportConnection() {
 
 bool FlasherDlg::OpenAdapterOrReport() {
   if (AdapterOpen() == 0) return true;
-  ShowMessageBox({"Quelt USB Adapter not found!\nMake sure it's plugged correctly and that the "
-                  "driver is installed\nIf the error persists, unplug then replug the USB cable.",
-                  "Quelt USB Adapter not found", BoxIcon::Error},
-                 this);
-  SetStatusDirect("Can't connect to Quelt USB Adapter!\n");
+  ShowMessageBox({kAdapterNotFoundText, kAdapterNotFoundCaption, BoxIcon::Error}, this);
+  SetStatusDirect(kCantConnectStatus);
   return false;
 }
 
@@ -174,11 +166,8 @@ void FlasherDlg::OnWrite() {
     return;
   }
   if (CurrentChipType() == ChipBase && ImageSize() > kBaseChipMaxBytes) {
-    ShowMessageBox({"File too big for Quelt JQ!\nYou need a Quelt JQ Ombrix to load such a big "
-                    "bios.\n",
-                    "File too big", BoxIcon::Error},
-                   this);
-    SetStatusDirect("File too big.\n");
+    ShowMessageBox({kTooBigForBaseText, kTooBigCaption, BoxIcon::Error}, this);
+    SetStatusDirect(kTooBigStatus);
     IdleBus();
     return;
   }
@@ -188,9 +177,7 @@ void FlasherDlg::OnWrite() {
 void FlasherDlg::OnVerify() {
   if (!BeginChipCommand()) return;
   if (CurrentChipType() == ChipBase) {
-    ShowMessageBox({"This feature is only implemented for Quelt JQ Ombrix for now...",
-                    "Not Yet Implemented", BoxIcon::Warning},
-                   this);
+    ShowMessageBox({kNotImplementedText, kNotImplementedCaption, BoxIcon::Warning}, this);
     IdleBus();
     return;
   }

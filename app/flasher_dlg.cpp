@@ -27,13 +27,9 @@
 #include "paint/skin.h"
 #include "paint/templates.h"
 #include "settings/safe_mode.h"
+#include "texts/user_texts.h"
 
 namespace quelt {
-namespace {
-
-constexpr char kTitleText[] = "Quelt Flasher USB";
-
-}  // namespace
 
 FlasherDlg::FlasherDlg(QWidget* parent) : QDialog(parent), icon_(LoadAppIcon(IDR_MAINFRAME)) {
   setWindowTitle(QString::fromUtf8(kFlasherTemplate.caption));
@@ -163,7 +159,7 @@ void FlasherDlg::OnInitDialog() {
   cancel_request_ = false;
   safe_mode_ = true;
   image_loaded_ = false;
-  title_text_ = kTitleText;
+  title_text_ = kAppTitle;
 
   if (!client_->LoadLogo(logo_id_)) {
     ShowMessageBox({"Error while loading background image", {}, BoxIcon::None}, this);

@@ -6,22 +6,20 @@
 #include "link/erase.h"
 #include "link/program.h"
 #include "link/verify.h"
+#include "texts/user_texts.h"
 
 namespace quelt {
 namespace {
 
-const BoxContent kWriteComplete{
-    "Write complete!\nDon't forget to exit programming mode by switching off DIP switch 2!",
-    "Success", BoxIcon::Information};
-const BoxContent kEraseError{"The chip did not finish erasing. Nothing was programmed.",
-                             "Erase error", BoxIcon::Error};
-const BoxContent kNoMemory{"Not enough memory for this operation.", "Error", BoxIcon::Error};
-const BoxContent kVerifyOk{"No error detected", "Verify OK!", BoxIcon::Information};
-const BoxContent kVerifyError{"Data mismatch", "Verify Error!", BoxIcon::Warning};
+const BoxContent kWriteCompleteBox{kWriteComplete, kWriteCompleteCaption, BoxIcon::Information};
+const BoxContent kEraseErrorBox{kEraseErrorText, kEraseErrorCaption, BoxIcon::Error};
+const BoxContent kNoMemoryBox{kNoMemoryText, kErrorCaption, BoxIcon::Error};
+const BoxContent kVerifyOkBox{kVerifyOkText, kVerifyOkCaption, BoxIcon::Information};
+const BoxContent kVerifyErrorBox{kVerifyErrorText, kVerifyErrorCaption, BoxIcon::Warning};
 
 void ReportNoMemory(FlasherDlg* window) {
-  window->ShowBoxAndWait(kNoMemory, true);
-  window->SetStatus("Not enough memory");
+  window->ShowBoxAndWait(kNoMemoryBox, true);
+  window->SetStatus(kNoMemoryStatus);
 }
 
 }  // namespace
@@ -38,26 +36,26 @@ void WriteWorker(FlasherDlg* window) {
   ShowBusyButtons(window, kWriteButtonId);
   window->SetProgressRange(n);
   window->SetProgressPos(0);
-  window->SetStatus("Erasing the chip, please wait...");
+  window->SetStatus(kErasing);
 
   const LinkStatus erased = EraseImageRange(n);
   if (erased == LinkStatus::EraseTimeout) {
-    window->ShowBoxAndWait(kEraseError, true);
-    window->SetStatus("Erase error");
+    window->ShowBoxAndWait(kEraseErrorBox, true);
+    window->SetStatus(kEraseErrorStatus);
   } else if (window->CancelRequested()) {
     // The only point at which a cancel request takes effect.
-    window->SetStatus("Write operation cancelled");
+    window->SetStatus(kWriteCancelled);
   } else {
-    window->SetStatus("Writing...");
+    window->SetStatus(kWriting);
     const LinkStatus programmed = ProgramImage(
         ImageBuffer(), n, [window](int32_t position) { window->SetProgressPos(position); });
     if (programmed == LinkStatus::NoMemory) {
       ReportNoMemory(window);
     } else {
       // No owner: the window, its Cancel button and its menu stay usable while this shows.
-      window->ShowBoxAndWait(kWriteComplete, false);
+      window->ShowBoxAndWait(kWriteCompleteBox, false);
       window->SetProgressPos(n);
-      window->SetStatus("Writing data - Finished");
+      window->SetStatus(kWriteFinished);
     }
   }
   window->FinishRun();
@@ -68,7 +66,7 @@ void VerifyWorker(FlasherDlg* window) {
   const int32_t n = ImageSize();
   window->SetProgressRange(n);
   window->SetProgressPos(0);
-  window->SetStatus("Verifying, please wait...");
+  window->SetStatus(kVerifying);
 
   const VerifyOutcome outcome = VerifyImage(
       ImageBuffer(), n, [window](int32_t position) { window->SetProgressPos(position); });
@@ -76,11 +74,11 @@ void VerifyWorker(FlasherDlg* window) {
   if (outcome.status == LinkStatus::NoMemory) {
     ReportNoMemory(window);
   } else if (outcome.result == 1) {
-    window->ShowBoxAndWait(kVerifyOk, true);
-    window->SetStatus("Verify OK");
+    window->ShowBoxAndWait(kVerifyOkBox, true);
+    window->SetStatus(kVerifyOkStatus);
   } else {
-    window->ShowBoxAndWait(kVerifyError, true);
-    window->SetStatus("Verify Error");
+    window->ShowBoxAndWait(kVerifyErrorBox, true);
+    window->SetStatus(kVerifyErrorStatus);
   }
   window->FinishRun();
 }

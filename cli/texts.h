@@ -1,52 +1,11 @@
-// The texts the command line shows: the window's own texts, so a user sees the same words in
-// both front ends, and the few that only the command line needs.
+// The texts the command line shows: the flasher's own texts, shared with the window, and the few
+// that only the command line needs.
 #pragma once
+
+#include "texts/user_texts.h"
 
 namespace quelt::cli {
 
-constexpr char kAppTitle[] = "Quelt Flasher USB";
-
-constexpr char kAdapterNotFoundCaption[] = "Quelt USB Adapter not found";
-constexpr char kAdapterNotFoundText[] =
-    "Quelt USB Adapter not found!\nMake sure it's plugged correctly and that the driver is "
-    "installed\nIf the error persists, unplug then replug the USB cable.";
-
-constexpr char kConnectionErrorCaption[] = "Connection error";
-constexpr char kNoChipText[] =
-    "The Quelt USB Adapter was detected, but can't communicate with a Quelt JQ or Quelt JQ "
-    "Ombrix chip.\nMake sure the DIP switch 2 is ON (Programming mode) and that JQ is turned on.";
-constexpr char kUnknownVersionText[] =
-    "Unkown version of Quelt JQ detected.\nGet the latest version of this software.";
-constexpr char kConnectedBase[] = "Connected to the Quelt JQ";
-constexpr char kConnectedLarge[] = "Connected to the Quelt JQ Ombrix";
-constexpr char kBaseChipName[] = "Quelt JQ";
-constexpr char kLargeChipName[] = "Quelt JQ Ombrix";
-
-constexpr char kTooBigCaption[] = "File too big";
-constexpr char kTooBigForBaseText[] =
-    "File too big for Quelt JQ!\nYou need a Quelt JQ Ombrix to load such a big bios.";
-constexpr char kNotImplementedCaption[] = "Not Yet Implemented";
-constexpr char kNotImplementedText[] =
-    "This feature is only implemented for Quelt JQ Ombrix for now...";
-
-constexpr char kErasing[] = "Erasing the chip, please wait...";
-constexpr char kWriteCancelled[] = "Write operation cancelled";
-constexpr char kWriting[] = "Writing...";
-constexpr char kWriteComplete[] =
-    "Write complete!\nDon't forget to exit programming mode by switching off DIP switch 2!";
-constexpr char kWriteFinished[] = "Writing data - Finished";
-constexpr char kVerifying[] = "Verifying, please wait...";
-constexpr char kVerifyOkCaption[] = "Verify OK!";
-constexpr char kVerifyOkText[] = "No error detected";
-constexpr char kVerifyErrorCaption[] = "Verify Error!";
-constexpr char kVerifyErrorText[] = "Data mismatch";
-
-constexpr char kEraseErrorCaption[] = "Erase error";
-constexpr char kEraseErrorText[] = "The chip did not finish erasing. Nothing was programmed.";
-constexpr char kErrorCaption[] = "Error";
-constexpr char kNoMemoryText[] = "Not enough memory for this operation.";
-
-// Only the command line needs these.
 constexpr char kVerifyAfterWriteUnavailable[] =
     "Verification is not available for the Quelt JQ; the image was written but not verified.";
 
