@@ -11,13 +11,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-if [[ $(id -u) -eq 0 ]]; then
-  scripts/setup-debian.sh
-elif command -v sudo >/dev/null; then
-  sudo scripts/setup-debian.sh
-else
-  echo "Not root and no sudo: assuming the packages of scripts/setup-debian.sh are installed." >&2
-fi
+scripts/setup-debian.sh
 
 build=build/demo-cli
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELT_BUILD_APP=OFF \

@@ -1,6 +1,15 @@
 #!/usr/bin/env bash
-# Installs what the project needs on Debian 12 (run as root). Installs only what is missing.
+# Installs what the project needs on Debian 12. Installs only what is missing; when not run as
+# root it goes through sudo, and without sudo it assumes the packages are there.
 set -euo pipefail
+
+if [[ $(id -u) -ne 0 ]]; then
+  if command -v sudo >/dev/null; then
+    exec sudo "$0" "$@"
+  fi
+  echo "Not root and no sudo: assuming the packages of $0 are installed." >&2
+  exit 0
+fi
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format clang-tidy cppcheck
