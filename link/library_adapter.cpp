@@ -11,12 +11,12 @@ class LibraryAdapter final : public Adapter {
   explicit LibraryAdapter(const LibraryEntries& entries) : entries_(entries) {}
   ~LibraryAdapter() override { UnloadLibrary(entries_.handle); }
 
-  uint32_t Open() override { return entries_.open(); }
-  uint32_t Speed(int32_t speed) override { return entries_.speed(speed); }
+  uint32_t Open() override { return CallOpen(entries_); }
+  uint32_t Speed(int32_t speed) override { return CallSpeed(entries_, speed); }
   uint32_t Write(const uint8_t* bytes, uint32_t count, uint32_t* written) override {
-    return entries_.write(bytes, count, written);
+    return CallWrite(entries_, bytes, count, written);
   }
-  uint32_t Read(uint8_t* input) override { return entries_.read(input); }
+  uint32_t Read(uint8_t* input) override { return CallRead(entries_, input); }
 
  private:
   LibraryEntries entries_;

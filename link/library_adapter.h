@@ -9,8 +9,10 @@
 
 namespace quelt {
 
-// The platform's library name: "QueltUSB.dll" on Windows, "libQueltUSB.so" elsewhere.
-const char* PlatformAdapterLibrary();
+// The platform's library as it is loaded when no adapter is named: "libQueltUSB.so" on the
+// library search path; on Windows QueltUSB.dll by its full path, in the program's own folder when
+// it is there, else in the system folder (never the current folder, where anyone may put a DLL).
+std::string PlatformAdapterLibrary();
 
 // Loads the library. One that cannot be loaded or lacks an entry point gives an adapter whose
 // open fails (and `error`, when given, says why); it never falls back to anything else.

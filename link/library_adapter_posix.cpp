@@ -5,7 +5,7 @@
 
 namespace quelt {
 
-const char* PlatformAdapterLibrary() { return "libQueltUSB.so"; }
+std::string PlatformAdapterLibrary() { return "libQueltUSB.so"; }
 
 bool LoadLibraryEntries(const std::string& path, LibraryEntries* entries, std::string* error) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -36,5 +36,13 @@ bool LoadLibraryEntries(const std::string& path, LibraryEntries* entries, std::s
 void UnloadLibrary(void* handle) {
   if (handle) dlclose(handle);
 }
+
+uint32_t CallOpen(const LibraryEntries& entries) { return entries.open(); }
+uint32_t CallSpeed(const LibraryEntries& entries, int32_t speed) { return entries.speed(speed); }
+uint32_t CallWrite(const LibraryEntries& entries, const uint8_t* bytes, uint32_t count,
+                   uint32_t* written) {
+  return entries.write(bytes, count, written);
+}
+uint32_t CallRead(const LibraryEntries& entries, uint8_t* input) { return entries.read(input); }
 
 }  // namespace quelt

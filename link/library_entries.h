@@ -25,4 +25,12 @@ struct LibraryEntries {
 bool LoadLibraryEntries(const std::string& path, LibraryEntries* entries, std::string* error);
 void UnloadLibrary(void* handle);
 
+// The calls into the library. On Windows the vendor's calling convention is not known, so these
+// call in a way that suits both cdecl and stdcall; elsewhere they are plain calls.
+uint32_t CallOpen(const LibraryEntries& entries);
+uint32_t CallSpeed(const LibraryEntries& entries, int32_t speed);
+uint32_t CallWrite(const LibraryEntries& entries, const uint8_t* bytes, uint32_t count,
+                   uint32_t* written);
+uint32_t CallRead(const LibraryEntries& entries, uint8_t* input);
+
 }  // namespace quelt
