@@ -18,6 +18,15 @@ AdapterChoice ChooseAdapter(const std::string& name) {
     }
     return choice;
   }
+#ifdef _WIN32
+  // The FTDI adapter needs libftdi1, which Windows does not have. Refused by name rather than
+  // taken for the path of a library called "ftdi".
+  if (name == "ftdi" || name.starts_with("ftdi:") || name.starts_with("ftdi,")) {
+    choice.error = "the FTDI adapter (\"" + name + "\") is not offered on Windows";
+    choice.adapter = MakeMissingAdapter();
+    return choice;
+  }
+#endif
   const std::string path = name.empty() ? PlatformAdapterLibrary() : name;
   choice.adapter = LoadAdapterLibrary(path, &choice.error);
   return choice;

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "library_adapter.h"
+#include "library_exports.h"
 #include "sim_adapter.h"
 
 namespace {
@@ -32,7 +33,7 @@ class Recorder {
       adapter_ = quelt::MakeMissingAdapter();
     }
     if (const char* log = std::getenv("QUELT_RECORD_LOG"); log && *log) {
-      log_ = std::fopen(log, "a");
+      log_ = std::fopen(log, "ab");  // binary: the same bytes on every system
       if (!log_) std::fprintf(stderr, "libquelt-record: cannot open %s\n", log);
     }
   }
@@ -72,22 +73,20 @@ std::string Hex(uint64_t value, int digits) {
 
 }  // namespace
 
-#define QUELT_EXPORT extern "C" __attribute__((visibility("default")))
-
-QUELT_EXPORT uint32_t QueltAdapterOpen(void) {
+QUELT_EXPORT uint32_t QUELT_CALL QueltAdapterOpen(void) {
   const uint32_t result = Instance().adapter().Open();
   Instance().Line("open " + std::to_string(result));
   return result;
 }
 
-QUELT_EXPORT uint32_t QueltAdapterSpeed(int32_t speed) {
+QUELT_EXPORT uint32_t QUELT_CALL QueltAdapterSpeed(int32_t speed) {
   const uint32_t result = Instance().adapter().Speed(speed);
   Instance().Line("speed " + std::to_string(speed));
   return result;
 }
 
-QUELT_EXPORT uint32_t QueltProgrammerWrite(const uint8_t* bytes, uint32_t count,
-                                           uint32_t* written) {
+QUELT_EXPORT uint32_t QUELT_CALL QueltProgrammerWrite(const uint8_t* bytes, uint32_t count,
+                                                      uint32_t* written) {
   uint64_t hash = 0xcbf29ce484222325ull;
   for (uint32_t i = 0; i < count; ++i) hash = (hash ^ bytes[i]) * 0x100000001b3ull;
   std::string line = "write " + std::to_string(count) + " " + Hex(hash, 16);
@@ -99,7 +98,7 @@ QUELT_EXPORT uint32_t QueltProgrammerWrite(const uint8_t* bytes, uint32_t count,
   return result;
 }
 
-QUELT_EXPORT uint32_t QueltProgrammerRead(uint8_t* input) {
+QUELT_EXPORT uint32_t QUELT_CALL QueltProgrammerRead(uint8_t* input) {
   const uint32_t result = Instance().adapter().Read(input);
   Instance().Line("read " + Hex(*input, 2));
   return result;

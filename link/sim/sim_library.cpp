@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "library_adapter.h"
+#include "library_exports.h"
 #include "sim_adapter.h"
 
 namespace {
@@ -24,12 +25,14 @@ quelt::Adapter& Emulator() {
 
 }  // namespace
 
-#define QUELT_EXPORT extern "C" __attribute__((visibility("default")))
-
-QUELT_EXPORT uint32_t QueltAdapterOpen(void) { return Emulator().Open(); }
-QUELT_EXPORT uint32_t QueltAdapterSpeed(int32_t speed) { return Emulator().Speed(speed); }
-QUELT_EXPORT uint32_t QueltProgrammerWrite(const uint8_t* bytes, uint32_t count,
-                                           uint32_t* written) {
+QUELT_EXPORT uint32_t QUELT_CALL QueltAdapterOpen(void) { return Emulator().Open(); }
+QUELT_EXPORT uint32_t QUELT_CALL QueltAdapterSpeed(int32_t speed) {
+  return Emulator().Speed(speed);
+}
+QUELT_EXPORT uint32_t QUELT_CALL QueltProgrammerWrite(const uint8_t* bytes, uint32_t count,
+                                                      uint32_t* written) {
   return Emulator().Write(bytes, count, written);
 }
-QUELT_EXPORT uint32_t QueltProgrammerRead(uint8_t* input) { return Emulator().Read(input); }
+QUELT_EXPORT uint32_t QUELT_CALL QueltProgrammerRead(uint8_t* input) {
+  return Emulator().Read(input);
+}
