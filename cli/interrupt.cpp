@@ -22,7 +22,9 @@ void Say(const char* text) {
   (void)ignored;
 }
 
-void OnInterrupt(int) {
+}  // namespace
+
+void HandleInterrupt() {
   const int count = g_interrupts.fetch_add(1) + 1;
   const auto phase = static_cast<RunPhase>(g_phase.load());
   if (phase == RunPhase::ReadOnly) {
@@ -51,6 +53,12 @@ void OnInterrupt(int) {
   }
 }
 
+// Windows installs its console handler in interrupt_win32.cpp.
+#ifndef _WIN32
+namespace {
+
+void OnInterrupt(int) { HandleInterrupt(); }
+
 }  // namespace
 
 void InstallInterruptHandler() {
@@ -62,6 +70,7 @@ void InstallInterruptHandler() {
 }
 
 void IgnoreBrokenPipe() { (void)signal(SIGPIPE, SIG_IGN); }  // fails only for a bad number
+#endif
 
 void SetRunPhase(RunPhase phase) { g_phase.store(static_cast<int>(phase)); }
 

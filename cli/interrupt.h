@@ -19,4 +19,8 @@ void IgnoreBrokenPipe();
 void SetRunPhase(RunPhase phase);
 bool CancelRequested();
 
+// What the platform's handler (SIGINT, or the console's Ctrl-C event on Windows) does; it touches
+// only lock-free atomics, writes with write() and ends the process with _exit().
+void HandleInterrupt();
+
 }  // namespace quelt::cli

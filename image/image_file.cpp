@@ -1,3 +1,9 @@
+#ifdef _WIN32
+// 64-bit sizes from stat on 32-bit Windows too, so that a file of several GiB is "too big" rather
+// than one that cannot be opened.
+#define _FILE_OFFSET_BITS 64
+#endif
+
 #include "image_file.h"
 
 #include <fcntl.h>
@@ -15,6 +21,14 @@
 
 namespace quelt {
 namespace {
+
+#ifdef _WIN32
+// Binary mode: text mode would end the file at a 0x1A byte and fold CR LF into LF. Windows has no
+// FIFO that an open could wait on, so no O_NONBLOCK (nor is there one).
+constexpr int kOpenFlags = O_RDONLY | O_BINARY | O_NOINHERIT;
+#else
+constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+#endif
 
 MessageSink message_sink;
 ImageReadCall read_call;
@@ -84,7 +98,7 @@ ReadResult ReadImageFileChecked(const std::string& path) {
 
   // The path may have been replaced since; O_NONBLOCK keeps a FIFO put there from blocking, and
   // the open file is checked again.
-  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  FileDescriptor file(::open(path.c_str(), kOpenFlags));
   if (file.get() < 0) {
     Message("Error while trying to open file\n");
     return Failed(ReadFailure::CannotOpen);
