@@ -4,6 +4,12 @@
 
 #include "exit_status.h"
 
+#ifdef _WIN32
+#define QUELT_PLATFORM_LIBRARY "QueltUSB.dll (beside this program, else in the system folder)"
+#else
+#define QUELT_PLATFORM_LIBRARY "libQueltUSB.so"
+#endif
+
 #ifndef QUELT_VERSION
 #define QUELT_VERSION "unknown"
 #endif
@@ -20,7 +26,8 @@ ParseOutcome ParseOptions(int argc, char** argv) {
   app.fallthrough();
   app.footer(
       "ADAPTER: 'sim' or 'sim:TYPE[,OPTION...]' for the built-in chip emulator, or the path of "
-      "an adapter library. Without --adapter, QUELT_ADAPTER is used, else libQueltUSB.so.\n"
+      "an adapter library. Without --adapter, QUELT_ADAPTER is used, else " QUELT_PLATFORM_LIBRARY
+      ".\n"
       "Exit status: 0 done, 1 usage, 2 image refused, 3 adapter not found, 4 chip not usable "
       "for the command, 5 verify mismatch, 6 cancelled, 7 any other failure.");
 

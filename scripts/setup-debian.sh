@@ -1,7 +1,15 @@
 #!/usr/bin/env bash
 # Installs what the project needs on Debian 12. Installs only what is missing; when not run as
 # root it goes through sudo, and without sudo it assumes the packages are there.
+#
+#   scripts/setup-debian.sh             what the Linux trees need (the demos stop here)
+#   scripts/setup-debian.sh --windows   also the Windows cross tree's: the i686 MinGW compiler
+#                                       (posix threads), Wine for 32-bit programs, GoogleTest's
+#                                       sources; wine32 is an i386 package, so i386 is added to
+#                                       dpkg's architectures first
 set -euo pipefail
+windows=false
+[[ ${1:-} == --windows ]] && windows=true
 
 if [[ $(id -u) -ne 0 ]]; then
   if command -v sudo >/dev/null; then
@@ -19,6 +27,9 @@ packages=(
   g++-mingw-w64-i686
   python3 git
 )
+if $windows; then
+  packages+=(g++-mingw-w64-i686-posix wine wine32:i386 googletest)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -28,6 +39,9 @@ done
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  if $windows && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
