@@ -2,7 +2,7 @@
 // interrupt.h). Windows calls the handler on a thread of its own.
 #include <windows.h>
 
-#include "interrupt.h"
+#include "cli/interrupt.h"
 
 namespace quelt::cli {
 namespace {

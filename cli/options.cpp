@@ -1,8 +1,8 @@
-#include "options.h"
+#include "cli/options.h"
 
 #include <CLI/CLI.hpp>
 
-#include "exit_status.h"
+#include "cli/exit_status.h"
 
 #ifdef _WIN32
 #define QUELT_PLATFORM_LIBRARY "QueltUSB.dll (beside this program, else in the system folder)"

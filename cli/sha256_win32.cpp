@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "sha256.h"
+#include "cli/sha256.h"
 
 namespace quelt::cli {
 namespace {

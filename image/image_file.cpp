@@ -4,7 +4,7 @@
 #define _FILE_OFFSET_BITS 64
 #endif
 
-#include "image_file.h"
+#include "image/image_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,8 +16,8 @@
 #include <memory>
 #include <new>
 
-#include "image_read_layer.h"
-#include "image_store.h"
+#include "image/image_read_layer.h"
+#include "image/image_store.h"
 
 namespace quelt {
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "library_adapter.h"
-#include "library_entries.h"
+#include "link/library_adapter.h"
+#include "link/library_entries.h"
 
 static_assert(sizeof(void*) == 4, "the vendor's QueltUSB.dll is a 32-bit DLL: build for i686");
 

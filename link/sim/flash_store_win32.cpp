@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "flash_store.h"
+#include "link/sim/flash_store.h"
 
 namespace quelt {
 namespace {

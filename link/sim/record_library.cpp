@@ -16,9 +16,9 @@
 #include <mutex>
 #include <string>
 
-#include "library_adapter.h"
-#include "library_exports.h"
-#include "sim_adapter.h"
+#include "link/library_adapter.h"
+#include "link/sim/library_exports.h"
+#include "link/sim/sim_adapter.h"
 
 namespace {
 

@@ -7,8 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "registry_key.h"
-#include "safe_mode.h"
+#include "settings/safe_mode.h"
 
 namespace quelt {
 namespace {
@@ -18,33 +17,29 @@ struct Stored {
   std::vector<uint8_t> data;
 };
 
-class Registry : public ::testing::Test {
- protected:
-  void SetUp() override { RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKeyPath); }
-  void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKeyPath); }
+void Store(const std::optional<Stored>& value) {
+  RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKeyPath);
+  if (!value) return;
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, 0,
+                                           KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, kSafeModeValue, 0, value->type, value->data.data(),
+                                          static_cast<DWORD>(value->data.size())));
+  RegCloseKey(key);
+}
 
-  static void Store(const Stored& value) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, kSafeModeValue, 0, value.type, value.data.data(),
-                                            static_cast<DWORD>(value.data.size())));
-    RegCloseKey(key);
+std::optional<Stored> Load() {
+  Stored value{0, std::vector<uint8_t>(16)};
+  DWORD size = static_cast<DWORD>(value.data.size());
+  if (RegGetValueA(HKEY_CURRENT_USER, kSettingsKeyPath, kSafeModeValue, RRF_RT_ANY, &value.type,
+                   value.data.data(), &size) != ERROR_SUCCESS) {
+    return std::nullopt;
   }
+  value.data.resize(size);
+  return value;
+}
 
-  static std::optional<Stored> Load() {
-    Stored value{0, std::vector<uint8_t>(16)};
-    DWORD size = static_cast<DWORD>(value.data.size());
-    if (RegGetValueA(HKEY_CURRENT_USER, kSettingsKeyPath, kSafeModeValue, RRF_RT_ANY, &value.type,
-                     value.data.data(), &size) != ERROR_SUCCESS) {
-      return std::nullopt;
-    }
-    value.data.resize(size);
-    return value;
-  }
-};
-
-TEST_F(Registry, StoredValuesReadAsTheWindowAndTheCommandLineReadThem) {
+TEST(Registry, ReadAsTheWindowAndTheCommandLineReadItAndSavedAsBinary) {
   const struct {
     std::optional<Stored> stored;
     StoredSafeMode window;
@@ -60,8 +55,7 @@ TEST_F(Registry, StoredValuesReadAsTheWindowAndTheCommandLineReadThem) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stored ? c.stored->data.size() * 256 + c.stored->data[0] : 0);
-    RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKeyPath);
-    if (c.stored) Store(*c.stored);
+    Store(c.stored);
     EXPECT_EQ(c.window, ReadStoredSafeMode());
     EXPECT_EQ(c.command_line, StoredSafeModeForCommandLine());
     // Reading never writes: what was there is still there, and nothing appears.
@@ -71,27 +65,13 @@ TEST_F(Registry, StoredValuesReadAsTheWindowAndTheCommandLineReadThem) {
       EXPECT_EQ(c.stored->type, after->type);
       EXPECT_EQ(c.stored->data, after->data);
     }
+    // Saving writes four bytes of REG_BINARY whatever was there, creating the key when missing.
+    SaveSafeMode(0x01020304);
+    ASSERT_TRUE(Load());
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), Load()->type);
+    EXPECT_EQ((std::vector<uint8_t>{4, 3, 2, 1}), Load()->data);
   }
-}
-
-TEST_F(Registry, SavingWritesFourBinaryBytesAndCreatesTheKey) {
-  for (const int value : {0, 1, 0x01020304}) {
-    SCOPED_TRACE(value);
-    RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKeyPath);
-    Store({REG_DWORD, {9, 9, 9, 9}});
-    SaveSafeMode(value);
-    const std::optional<Stored> stored = Load();
-    ASSERT_TRUE(stored);
-    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), stored->type);
-    EXPECT_EQ((std::vector<uint8_t>{static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                                    static_cast<uint8_t>(value >> 16),
-                                    static_cast<uint8_t>(value >> 24)}),
-              stored->data);
-  }
-  RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKeyPath);
-  SaveSafeMode(1);  // no key at all: created
-  ASSERT_TRUE(Load());
-  EXPECT_EQ((std::vector<uint8_t>{1, 0, 0, 0}), Load()->data);
+  Store(std::nullopt);
 }
 
 }  // namespace
