@@ -77,6 +77,7 @@ class WineCli : public ::testing::Test {
     dir_ = pattern;
     WriteFile(dir_ + "/large.qlz", MakeImage(300000, "WINE LARGE", 7));
     WriteFile(dir_ + "/wrong-magic.qlz", MakeImage(4096, "WINE", 8, "QELX"));
+    WriteFile(dir_ + "/small.qlz", MakeImage(1023, "WINE SMALL", 10));
     // Text mode would end this image at its first 0x1A and fold its CR LF pairs.
     std::vector<uint8_t> ctrl = MakeImage(120000, "CTRL-Z CR LF", 9);
     for (size_t at = 40; at + 8 < ctrl.size(); at += 997) {
@@ -96,8 +97,9 @@ class WineCli : public ::testing::Test {
 
   // Runs `argv` under Wine (or as it is, for the Linux command line), in `cwd` when given.
   ProcessResult Run(std::vector<std::string> argv, Env env = {}, const std::string& cwd = "",
-                    bool wine = true) {
+                    bool wine = true, const std::string& interrupt_after = "") {
     ProcessRun run;
+    run.interrupt_after = interrupt_after;
     run.work_dir = dir_ + "/run-" + std::to_string(++runs_);
     fs::create_directories(run.work_dir);
     if (wine) argv.insert(argv.begin(), wine_run_);
@@ -190,6 +192,27 @@ TEST_F(WineCli, NoAdapterAndRefusedFiles) {
   EXPECT_NE(std::string::npos, windows.out.find("Size:             120000 bytes"));
   EXPECT_EQ(linux.out.substr(linux.out.find("Name:")),
             windows.out.substr(windows.out.find("Name:")));
+}
+
+// Ctrl-C (Wine turns SIGINT into the console's Ctrl-C event) means what it means on Linux.
+TEST_F(WineCli, CtrlC) {
+  const struct {
+    std::string sim, after;
+    int exit;
+    std::string message;
+  } cases[] = {
+      {"large,rate=20000,erase-polls=400", "Erasing the chip", 6, "Write operation cancelled"},
+      {"large,rate=20000", "Writing...", 0, "programming cannot be cancelled"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.after);
+    const ProcessResult result =
+        Run({Win(cli_), "--adapter", "sim:" + c.sim, "write", Win(dir_ + "/small.qlz")}, {}, "",
+            true, c.after);
+    EXPECT_TRUE(result.interrupted);
+    EXPECT_EQ(c.exit, result.exit_status) << result.err;
+    EXPECT_NE(std::string::npos, result.err.find(c.message)) << result.err;
+  }
 }
 
 // The stored safe mode picks the speed, seen in the recording DLL's log; the command line never
