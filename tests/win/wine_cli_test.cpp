@@ -201,7 +201,7 @@ TEST_F(WineCli, CtrlC) {
     int exit;
     std::string message;
   } cases[] = {
-      {"large,rate=20000,erase-polls=400", "Erasing the chip", 6, "Write operation cancelled"},
+      {"large,rate=20000,erase-polls=2000", "Erasing the chip", 6, "Write operation cancelled"},
       {"large,rate=20000", "Writing...", 0, "programming cannot be cancelled"},
   };
   for (const auto& c : cases) {
