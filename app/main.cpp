@@ -1,5 +1,5 @@
 #include "app/command_line.h"
-#include "flasher_app.h"
+#include "app/flasher_app.h"
 
 namespace {
 quelt::FlasherApp the_app;

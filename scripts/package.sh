@@ -16,7 +16,7 @@ LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
 export CXXFLAGS LDFLAGS
 
 cmake -S . -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DBUILD_TESTING=OFF -DQUELT_BUILD_BENCH=OFF -DQUELT_BUILD_FUZZ=OFF >/dev/null
+  -DBUILD_TESTING=OFF -DQUELT_BUILD_BENCH=OFF -DQUELT_BUILD_FUZZ=OFF -DQUELT_WERROR=ON >/dev/null
 cmake --build "$tree" -j "$(nproc)"
 rm -f "$tree"/quelt-flasher_*.deb
 (cd "$tree" && cpack -G DEB >/dev/null)
