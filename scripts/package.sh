@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Debian package quelt-flasher_VERSION_ARCH.deb from a Release tree without tests and
-# benchmarks, with Debian's hardening flags, and prints its path.
+# benchmarks, with Debian's hardening flags, and prints its path. Installs what is missing first.
 #
 #   scripts/package.sh [BUILD_TREE]      (default build/package)
 #
@@ -9,6 +9,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 tree=${1:-build/package}
+scripts/setup-debian.sh
 
 # Debian's compiler and linker flags: fortified functions, stack protector, read-only relocations.
 CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
