@@ -10,6 +10,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 deb=$(realpath "$1")
 version=$(sed -n 's/^project(QueltFlasherUSB VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+[[ -n $version ]] || { echo "no project version in $root/CMakeLists.txt" >&2; exit 1; }
 
 failures=0
 check() {  # check DESCRIPTION COMMAND...: runs the command, reports and counts a failure
