@@ -26,6 +26,7 @@ packages=(
   libcli11-dev libssl-dev
   g++-mingw-w64-i686
   python3 git
+  dpkg-dev lintian desktop-file-utils appstream help2man bash-completion man-db
 )
 if $windows; then
   packages+=(g++-mingw-w64-i686-posix wine wine32:i386 googletest)

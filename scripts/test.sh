@@ -7,7 +7,10 @@
 #   4. the Windows cross tree (i686 MinGW): built, and its tests run under Wine, with the command
 #      line's rows run from the release tree;
 #   5. static checks: the Windows adapter branch for 32-bit Windows, clang-format, cppcheck and
-#      clang-tidy (on the sanitizer tree's compile commands).
+#      clang-tidy (on the sanitizer tree's compile commands);
+#   6. the Debian package: built from a Release tree without tests, then checked (lintian,
+#      desktop entry, AppStream metainfo, manual pages, the programs run from the unpacked
+#      package, bash completion).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -57,6 +60,10 @@ echo "Windows cross tree: $(($(date +%s) - windows_start)) s"
 
 step "static checks"
 scripts/check-static.sh build/asan
+
+step "package"
+scripts/package.sh build/package
+scripts/check-package.sh build/package/quelt-flasher_*.deb
 
 echo
 echo "All trees built and all tests passed."
