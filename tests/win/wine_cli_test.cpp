@@ -158,61 +158,57 @@ TEST_F(WineCli, EveryRowOnEveryWayToTheEmulator) {
   }
 }
 
-// Runs without an emulator: adapters that are not there, and image files that are refused.
-TEST_F(WineCli, NoAdapterAndRefusedFiles) {
+// Single runs: adapters that are not there, image files that are refused, and Ctrl-C (Wine turns
+// SIGINT into the console's Ctrl-C event), which means what it means on Linux.
+TEST_F(WineCli, SingleRuns) {
   fs::create_directories(dir_ + "/folder.qlz");
   fs::resize_file((std::ofstream(dir_ + "/huge.qlz"), dir_ + "/huge.qlz"), 3ull << 30);  // sparse
+  const std::string cli = Win(cli_), small = Win(dir_ + "/small.qlz");
   const struct {
     std::vector<std::string> argv;
     std::string cwd;  // the current folder (a QueltUSB.dll there must not be loaded)
+    std::string interrupt_after;
     int exit;
     std::string message;
   } cases[] = {
-      {{Win(cli_), "--adapter", "Z:\\nonexistent\\QueltUSB.dll", "identify"},
+      {{cli, "--adapter", "Z:\\nonexistent\\QueltUSB.dll", "identify"},
+       "",
        "",
        3,
        "cannot load Z:\\nonexistent\\QueltUSB.dll"},
       {{Win(dir_ + "/lonely/quelt-flasher-cli.exe"), "identify"},
        dir_ + "/cdecl",
+       "",
        3,
        "system32\\QueltUSB.dll"},
-      {{Win(cli_), "--adapter", "ftdi:0403:6001", "identify"}, "", 3, "not offered on Windows"},
-      {{Win(cli_), "info", Win(dir_ + "/folder.qlz")}, "", 2, "Error while reading file"},
-      {{Win(cli_), "info", Win(dir_ + "/huge.qlz")}, "", 2, "File too big"},
+      {{cli, "--adapter", "ftdi:0403:6001", "identify"}, "", "", 3, "not offered on Windows"},
+      {{cli, "info", Win(dir_ + "/folder.qlz")}, "", "", 2, "Error while reading file"},
+      {{cli, "info", Win(dir_ + "/huge.qlz")}, "", "", 2, "File too big"},
+      {{cli, "--adapter", "sim:large,rate=20000,erase-polls=2000", "write", small},
+       "",
+       "Erasing the chip",
+       6,
+       "Write operation cancelled"},
+      {{cli, "--adapter", "sim:large,rate=20000", "write", small},
+       "",
+       "Writing...",
+       0,
+       "programming cannot be cancelled"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.argv.back() + " " + c.argv[c.argv.size() - 2]);
-    const ProcessResult result = Run(c.argv, {{"QUELT_SIM", "large"}}, c.cwd);
+    SCOPED_TRACE(c.argv[c.argv.size() - 2] + " " + c.argv.back());
+    const ProcessResult result =
+        Run(c.argv, {{"QUELT_SIM", "large"}}, c.cwd, true, c.interrupt_after);
     EXPECT_EQ(c.exit, result.exit_status) << result.err;
     EXPECT_NE(std::string::npos, result.err.find(c.message)) << result.err;
+    EXPECT_EQ(!c.interrupt_after.empty(), result.interrupted);
   }
   // The size and SHA-256 (CNG here, libcrypto on Linux) of the image with 0x1A and CR LF.
-  const ProcessResult windows = Run({Win(cli_), "info", Win(dir_ + "/ctrl.qlz")});
+  const ProcessResult windows = Run({cli, "info", Win(dir_ + "/ctrl.qlz")});
   const ProcessResult linux = Run({QUELT_CLI, "info", dir_ + "/ctrl.qlz"}, {}, "", false);
   EXPECT_NE(std::string::npos, windows.out.find("Size:             120000 bytes"));
   EXPECT_EQ(linux.out.substr(linux.out.find("Name:")),
             windows.out.substr(windows.out.find("Name:")));
-}
-
-// Ctrl-C (Wine turns SIGINT into the console's Ctrl-C event) means what it means on Linux.
-TEST_F(WineCli, CtrlC) {
-  const struct {
-    std::string sim, after;
-    int exit;
-    std::string message;
-  } cases[] = {
-      {"large,rate=20000,erase-polls=2000", "Erasing the chip", 6, "Write operation cancelled"},
-      {"large,rate=20000", "Writing...", 0, "programming cannot be cancelled"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.after);
-    const ProcessResult result =
-        Run({Win(cli_), "--adapter", "sim:" + c.sim, "write", Win(dir_ + "/small.qlz")}, {}, "",
-            true, c.after);
-    EXPECT_TRUE(result.interrupted);
-    EXPECT_EQ(c.exit, result.exit_status) << result.err;
-    EXPECT_NE(std::string::npos, result.err.find(c.message)) << result.err;
-  }
 }
 
 // The stored safe mode picks the speed, seen in the recording DLL's log; the command line never
