@@ -16,16 +16,15 @@
 #include <QPushButton>
 #include <QThread>
 #include <QVBoxLayout>
+#include <optional>
 #include <semaphore>
 #include <string_view>
 
 #include "app/about_dlg.h"
-#include "app/busy_flag.h"
 #include "app/client_area.h"
 #include "app/control_ids.h"
 #include "app/paint/skin.h"
 #include "app/paint/templates.h"
-#include "link/bus.h"
 #include "settings/safe_mode.h"
 #include "texts/user_texts.h"
 
@@ -156,7 +155,6 @@ int FlasherDlg::DoModal() {
 }
 
 void FlasherDlg::OnInitDialog() {
-  cancel_request_ = false;
   safe_mode_ = true;
   image_loaded_ = false;
   title_text_ = kAppTitle;
@@ -307,62 +305,18 @@ void FlasherDlg::FinishRun() {
   EnableButton(kWriteButtonId, true);
   SetButton(kVerifyButtonId, "Verify");
   EnableButton(kVerifyButtonId, true);
-  IdleBus();
-  cancel_request_ = false;
-  BusyFlag() = false;
+  run_.Finish();
   QMetaObject::invokeMethod(this, "RunEnded", Qt::QueuedConnection);
 }
 
-// ---- Worker start and the end of the window ----
-
-void FlasherDlg::StartWorker(void (*worker)(FlasherDlg*)) {
-  // A press that landed as the previous run ended, after it cleared the request but before it
-  // cleared the busy flag, left a request behind: it must not stop this run.
-  cancel_request_ = false;
-  BusyFlag() = true;
-  // A previous worker has already cleared the busy flag: only its return is left to wait for.
-  JoinWorker();
-  bool started = false;
-  if (!fail_next_start_) {
-    try {
-      worker_ = std::thread(worker, this);
-      started = true;
-    } catch (const std::system_error&) {
-    }
-  }
-  fail_next_start_ = false;
-  if (started) return;
-  BusyFlag() = false;
-  cancel_request_ = false;
-  IdleBus();
-  ShowMessageBox({"The operation could not be started.", "Error", BoxIcon::Error}, this);
-  SetStatus("Ready");
-}
-
-void FlasherDlg::JoinWorker() {
-  if (worker_.joinable()) worker_.join();
-}
+// ---- The end of the window ----
 
 void FlasherDlg::RunEnded() {
-  if (!close_pending_) return;
-  if (BusyFlag()) {
-    // A new run started before this notice arrived; it ends the window when it has finished.
-    cancel_request_ = true;
-    return;
-  }
-  close_pending_ = false;
-  QDialog::done(pending_result_);
+  if (const std::optional<int> result = run_.TakeDeferredClose()) QDialog::done(*result);
 }
 
 void FlasherDlg::done(int result) {
-  if (BusyFlag()) {
-    // The run must not lose its window or its buffer: ask it to stop, and end when it has.
-    cancel_request_ = true;
-    close_pending_ = true;
-    pending_result_ = result;
-    return;
-  }
-  QDialog::done(result);
+  if (!run_.DeferClose(result)) QDialog::done(result);
 }
 
 void FlasherDlg::keyPressEvent(QKeyEvent* event) {

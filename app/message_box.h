@@ -5,9 +5,9 @@
 #include <QMessageBox>
 #include <QString>
 
-namespace quelt {
+#include "flash/flash_observer.h"
 
-enum class BoxIcon { None, Error, Warning, Information };
+namespace quelt {
 
 struct BoxContent {
   QString text;

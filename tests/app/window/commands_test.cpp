@@ -5,8 +5,8 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/busy_flag.h"
 #include "app/control_ids.h"
+#include "app/window_run.h"
 #include "image/image_store.h"
 #include "settings/safe_mode.h"
 #include "tests/app/window/window_harness.h"

@@ -12,9 +12,9 @@
 #include <QUrl>
 #include <fstream>
 
-#include "app/busy_flag.h"
 #include "app/control_ids.h"
 #include "app/flasher_app.h"
+#include "app/window_run.h"
 #include "image/image_store.h"
 #include "link/chip_type.h"
 #include "link/erase.h"
