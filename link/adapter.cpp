@@ -8,8 +8,6 @@ Adapter* current_adapter = &absent_adapter;
 
 }  // namespace
 
-Adapter& CurrentAdapter() { return *current_adapter; }
-
 void SetAdapter(Adapter* adapter) { current_adapter = adapter ? adapter : &absent_adapter; }
 
 uint32_t AdapterOpen() { return current_adapter->Open(); }

@@ -40,7 +40,6 @@ class AbsentAdapter final : public Adapter {
 
 // The process-wide current adapter. Never null: before SetAdapter it is an absent adapter,
 // whose open fails, whose writes do nothing and whose reads deliver nothing.
-Adapter& CurrentAdapter();
 // Makes `adapter` current (nullptr returns to the absent adapter). The caller keeps ownership
 // and keeps the adapter alive while it is current.
 void SetAdapter(Adapter* adapter);
