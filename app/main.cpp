@@ -6,5 +6,5 @@ quelt::FlasherApp the_app;
 
 int main(int argc, char** argv) {
   the_app.InitInstance(argc, argv);
-  return 0;
+  return the_app.ExitStatus();
 }
