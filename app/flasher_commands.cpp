@@ -116,7 +116,6 @@ void FlasherDlg::RunCommand(FlashCommand command, int button_id) {
     run_.RequestCancel();
     return;
   }
-  run_.Wait();  // the last run has finished; only its thread's return is left
   FlashSteps steps;
   steps.safe_mode = safe_mode_;
   // With the adapter open: no image yet asks for one through Load Bios.
