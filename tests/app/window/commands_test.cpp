@@ -165,9 +165,17 @@ TEST_F(CommandsTest, UnreadableFileKeepsTheImageWhenDroppedButClearsItThroughThe
   ASSERT_TRUE(window_->ImageLoaded());
   const std::string big = WriteImageFile(dir_, "big.qlz", 0x200001);
 
+  // The two messages of image reading go to standard output, before the boxes.
+  ::testing::internal::CaptureStdout();
   Drop({big});
-  ASSERT_EQ(answerer_->boxes.size(), 2u);
+  Drop({dir_.filePath("missing.qlz").toStdString()});
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "File too bigError while trying to open file\n");
+  ASSERT_EQ(answerer_->boxes.size(), 4u);
+  EXPECT_EQ(answerer_->boxes[0].text, "File too big");
   EXPECT_EQ(answerer_->boxes[0].caption, "Error while reading file");
+  EXPECT_EQ(answerer_->boxes[2].text, "Error while trying to open file");
+  EXPECT_EQ(answerer_->boxes[2].icon, QMessageBox::Critical);
   EXPECT_EQ(answerer_->boxes[1].text, "Error while reading input file");
   EXPECT_EQ(answerer_->boxes[1].caption, "quelt-flasher");
   EXPECT_EQ(answerer_->boxes[1].icon, QMessageBox::Warning);
