@@ -14,12 +14,6 @@
 namespace quelt::test {
 namespace {
 
-const std::vector<uint8_t> kIdle = {0x00, 0x10};
-
-bool IsIdle(const AdapterCall& call) {
-  return call.kind == AdapterCall::Write && call.bytes == kIdle;
-}
-
 using CommandsTest = WindowTest;
 
 TEST_F(CommandsTest, AdapterNotFoundSendsNothingAtAll) {
@@ -92,17 +86,6 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.sim == std::string("none") ? "NoChip" : "UnknownVersion") +
              (info.param.button == kWriteButtonId ? "Write" : "Verify");
     });
-
-TEST_F(CommandsTest, NoChipEndsWithTheIdleSymbol) {
-  UseRecording();  // reads deliver 0: no chip answers
-  OpenWindow();
-  window_->Button(kWriteButtonId)->click();
-  const std::vector<AdapterCall> calls = recording_->Calls();
-  ASSERT_GE(calls.size(), 3u);
-  EXPECT_EQ(calls[0].kind, AdapterCall::Open);
-  EXPECT_EQ(calls[1].kind, AdapterCall::Speed);
-  EXPECT_TRUE(IsIdle(calls.back()));
-}
 
 TEST_F(CommandsTest, SmallChipTakesAtMost131072Bytes) {
   UseSim("base");
