@@ -23,6 +23,7 @@
 #include "app/busy_flag.h"
 #include "app/client_area.h"
 #include "app/control_ids.h"
+#include "app/dialog_font.h"
 #include "app/paint/skin.h"
 #include "app/paint/templates.h"
 #include "link/bus.h"
@@ -85,6 +86,8 @@ void FlasherDlg::BuildMenu() {
 
 void FlasherDlg::BuildTemplate() {
   client_ = new ClientArea(this);
+  // The controls' face; the menu bar keeps the desktop's.
+  client_->setFont(DialogFont());
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
@@ -134,7 +137,7 @@ void FlasherDlg::BuildTemplate() {
         break;
       case ControlKind::Icon: {
         auto* icon = new QLabel(client_);
-        icon->setPixmap(LoadAppIcon(control.icon).pixmap(32, 32));
+        icon->setPixmap(LoadAppIcon(control.icon).pixmap(kIconPixels, kIconPixels));
         widget = icon;
         break;
       }
