@@ -14,6 +14,8 @@ AboutDlg::AboutDlg(QWidget* owner) : QDialog(owner) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setFixedSize(kAboutTemplate.ClientPixels());
+  // Modal to its owner only: a box without an owner stays usable beside it.
+  setWindowModality(Qt::WindowModal);
   // A window of its own: it takes no font from the main window.
   setFont(DialogFont());
 

@@ -215,6 +215,7 @@ QAction* FlasherDlg::Command(int id) const {
 QWidget* FlasherDlg::Client() const { return client_; }
 
 void FlasherDlg::OnAbout() {
+  // Window-modal (set by the box itself): the window waits, an ownerless box stays usable.
   AboutDlg about(this);
   about.exec();
 }

@@ -1,11 +1,16 @@
-// The window as a user sees it: its face and every text whole.
+// The window as a user sees it: its face, every text whole, and boxes modal to the window only.
+#include <QAbstractButton>
+#include <QApplication>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QStyleOptionButton>
+#include <QTest>
 
 #include "app/about_dlg.h"
+#include "app/busy_flag.h"
 #include "app/control_ids.h"
 #include "tests/app/window/window_harness.h"
 
@@ -85,6 +90,63 @@ TEST_F(LookTest, EveryTextFitsItsControlInTheDialogFace) {
   EXPECT_EQ(icon->pixmap().size(), QSize(32, 32));
   EXPECT_TRUE(icon->contentsRect().contains(icon->pixmap().rect()));
 }
+
+// A box owned by the window, opened while the ownerless "Success" box shows.
+struct OwnedBoxCase {
+  const char* name;
+  int command;
+  const char* caption;  // of the owned box
+};
+
+class ModalityTest : public WindowTest, public ::testing::WithParamInterface<OwnedBoxCase> {};
+
+TEST_P(ModalityTest, TheSuccessBoxStaysAnswerableWhileAnOwnedBoxShows) {
+  const OwnedBoxCase& c = GetParam();
+  UseSim("large");
+  OpenWindow();
+  Drop({WriteImageFile(dir_, "img.qlz", 1000)});
+  answerer_->hold_captions = {"Success", c.caption};
+  window_->Button(kWriteButtonId)->click();
+  ASSERT_TRUE(WaitFor([this] { return answerer_->Holding(); }));
+  QPointer<QMessageBox> success;
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    if (box && box->isVisible() && box->windowTitle() == "Success") success = box;
+  }
+  ASSERT_TRUE(success);
+
+  bool run_ended = false;
+  QTimer::singleShot(0, [&] {
+    QWidget* owned = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+      owned = QApplication::activeModalWidget();
+      return owned && owned != success && owned->windowTitle() == c.caption;
+    }));
+    EXPECT_EQ(owned->parentWidget(), window_.get());
+    EXPECT_EQ(owned->windowModality(), Qt::WindowModal);
+    // A click as the window system delivers it: an application-modal box would block it.
+    QAbstractButton* ok = success->button(QMessageBox::Ok);
+    QTest::mouseClick(success->windowHandle(), Qt::LeftButton, {},
+                      ok->mapTo(success, ok->rect().center()));
+    run_ended = WaitFor([] { return !BusyFlag().load(); }, 5000);
+    if (auto* box = qobject_cast<QMessageBox*>(owned)) {
+      box->button(QMessageBox::Ok)->click();
+    } else {
+      static_cast<QDialog*>(owned)->accept();
+    }
+  });
+  window_->Command(c.command)->trigger();  // returns when the owned box has closed
+  EXPECT_TRUE(run_ended) << "the Success box took no click";
+  if (success) success->button(QMessageBox::Ok)->click();  // so that a failed run still ends
+  EXPECT_EQ(window_->StatusLine()->text(), "Writing data - Finished");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boxes, ModalityTest,
+    ::testing::Values(OwnedBoxCase{"About", kAboutCommand, "About Quelt Flasher USB"},
+                      // Load Bios during a run is refused with a box owned by the window.
+                      OwnedBoxCase{"Refusal", kLoadBiosCommand, "Open file"}),
+    [](const ::testing::TestParamInfo<OwnedBoxCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace quelt::test
