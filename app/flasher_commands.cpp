@@ -1,12 +1,13 @@
 // The window's commands: loading an image, safe mode, Write and Verify up to the worker start.
 #include <QAction>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
-#include <cstdio>
 
 #include "app/busy_flag.h"
 #include "app/flasher_dlg.h"
 #include "app/workers.h"
+#include "image/image_file.h"
 #include "image/image_load.h"
 #include "image/image_store.h"
 #include "link/adapter.h"
@@ -85,22 +86,24 @@ void FlasherDlg::OnLoadBios() {
   const QString bios_filter = "Bios files (*.qlz)";
   QFileDialog dialog(this, "Please select a Quelt JQ Bios file");
   dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setWindowModality(Qt::WindowModal);
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setNameFilters({"All (*)", bios_filter});
+  // The first filter reads "All": the dialog matches by the list above, and shows the list
+  // box's text.
+  if (auto* types = dialog.findChild<QComboBox*>("fileTypeCombo")) types->setItemText(0, "All");
   dialog.selectNameFilter(bios_filter);
   // Extensions match in any case.
   dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   const QString path = dialog.selectedFiles().front();
 
-  // Only a test that the file can be opened for reading.
-  std::FILE* test = std::fopen(path.toLocal8Bit().constData(), "r");
-  if (!test) {
+  // Only a test that the file can be opened for reading; a FIFO or a device fails it at once.
+  if (!TestOpenForReading(path.toStdString())) {
     ShowMessageBox({"File error", {}, BoxIcon::None}, this);
     return;
   }
-  (void)std::fclose(test);  // opened for reading only: nothing to lose
   image_loaded_ = LoadImageFile(path) != 0;
 }
 

@@ -32,4 +32,8 @@ ReadResult ReadImageFileChecked(const std::string& path);
 // The classic form: the size, or -1 on failure.
 int32_t ReadImageFile(const std::string& path);
 
+// Opens `path` for reading and closes it again: a test that a read can start. False when it
+// cannot be opened or is not a regular file; never waits (a FIFO is refused, not opened).
+bool TestOpenForReading(const std::string& path);
+
 }  // namespace quelt

@@ -62,8 +62,9 @@ class Answerer : public QObject {
   // Called once the choice has been accepted, before the window looks at the file.
   std::function<void()> after_file_choice;
   int file_dialogs = 0;
-  QStringList file_filters;
+  QStringList file_filters;  // as the dialog shows them
   QString file_selected_filter, file_title;
+  QStringList file_first_patterns;  // what the first filter matches
 
  private:
   void Poll();
