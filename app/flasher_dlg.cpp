@@ -386,8 +386,12 @@ void FlasherDlg::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void FlasherDlg::dropEvent(QDropEvent* event) {
+  // Taken at once, so that the drag source is not held while the load shows its boxes; the
+  // load runs right after this event.
   event->acceptProposedAction();
-  OnDropFiles(event->mimeData()->urls());
+  const QList<QUrl> urls = event->mimeData()->urls();
+  QMetaObject::invokeMethod(
+      this, [this, urls] { OnDropFiles(urls); }, Qt::QueuedConnection);
 }
 
 }  // namespace quelt

@@ -1,4 +1,5 @@
-// The window as a user sees it: its face, every text whole, and boxes modal to the window only.
+// The window as a user sees it: its face, every text whole, boxes modal to the window only,
+// and drops that do not hold the drag source.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFontInfo>
@@ -147,6 +148,21 @@ INSTANTIATE_TEST_SUITE_P(
                       // Load Bios during a run is refused with a box owned by the window.
                       OwnedBoxCase{"Refusal", kLoadBiosCommand, "Open file"}),
     [](const ::testing::TestParamInfo<OwnedBoxCase>& info) { return info.param.name; });
+
+TEST_F(LookTest, DropIsTakenAtOnceAndLoadedRightAfter) {
+  UseRecording();
+  OpenWindow();
+  SendDrop({WriteImageFile(dir_, "a.qlz", 100), WriteImageFile(dir_, "b.qlz", 100)});
+  EXPECT_TRUE(answerer_->boxes.empty()) << "the drop event waited for the box";
+  QCoreApplication::sendPostedEvents(window_.get(), QEvent::MetaCall);
+  ASSERT_EQ(answerer_->boxes.size(), 1u);
+  EXPECT_EQ(answerer_->boxes[0].text, "Please drag only one file at a time");
+
+  SendDrop({WriteImageFile(dir_, "c.qlz", 3000)});
+  EXPECT_FALSE(window_->ImageLoaded());
+  QCoreApplication::sendPostedEvents(window_.get(), QEvent::MetaCall);
+  EXPECT_TRUE(window_->ImageLoaded());
+}
 
 }  // namespace
 }  // namespace quelt::test

@@ -195,6 +195,12 @@ void WindowTest::OpenWindow() {
 }
 
 void WindowTest::Drop(const std::vector<std::string>& paths) {
+  SendDrop(paths);
+  // The load queued by the drop.
+  QCoreApplication::sendPostedEvents(window_.get(), QEvent::MetaCall);
+}
+
+void WindowTest::SendDrop(const std::vector<std::string>& paths) {
   QMimeData data;
   QList<QUrl> urls;
   for (const std::string& p : paths) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(p)));
@@ -205,6 +211,7 @@ void WindowTest::Drop(const std::vector<std::string>& paths) {
   ASSERT_TRUE(enter.isAccepted());
   QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(window_.get(), &drop);
+  ASSERT_TRUE(drop.isAccepted());
 }
 
 void WindowTest::WaitIdle() {

@@ -106,7 +106,10 @@ class WindowTest : public ::testing::Test {
   void UseSim(const std::string& options);
   void UseRecording();
   void OpenWindow();
+  // A drop of `paths` and the load it queues.
   void Drop(const std::vector<std::string>& paths);
+  // Only the drop event: whatever it queues has not run yet.
+  void SendDrop(const std::vector<std::string>& paths);
   // Presses the button and waits until the run it started has finished.
   void PressAndFinish(int id);
   void WaitIdle();
