@@ -48,7 +48,7 @@ int32_t FlasherDlg::LoadImageFile(const QString& path) {
                    this);
   }
   if (outcome.set_status) SetStatusDirect(QString::fromStdString(outcome.status));
-  if (outcome.set_title) setWindowTitle(QString::fromStdString(outcome.title));
+  if (outcome.set_title) SetTitle(QString::fromStdString(outcome.title));
   switch (outcome.kind) {
     case LoadOutcome::Loaded:
       image_loaded_ = true;

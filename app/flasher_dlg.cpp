@@ -33,7 +33,7 @@
 namespace quelt {
 
 FlasherDlg::FlasherDlg(QWidget* parent) : QDialog(parent), icon_(LoadAppIcon(IDR_MAINFRAME)) {
-  setWindowTitle(QString::fromUtf8(kFlasherTemplate.caption));
+  SetTitle(QString::fromUtf8(kFlasherTemplate.caption));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
@@ -213,6 +213,13 @@ QAction* FlasherDlg::Command(int id) const {
 }
 
 QWidget* FlasherDlg::Client() const { return client_; }
+
+void FlasherDlg::SetTitle(const QString& title) {
+  // Qt takes "[*]" for the place of the modified marker and "[*][*]" for a literal "[*]":
+  // doubled, every "[*]" of an image name shows as it stands.
+  QString literal = title;
+  setWindowTitle(literal.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]")));
+}
 
 void FlasherDlg::OnAbout() {
   // Window-modal (set by the box itself): the window waits, an ownerless box stays usable.

@@ -1,5 +1,5 @@
 // The window as a user sees it: its face, every text whole, boxes modal to the window only,
-// and drops that do not hold the drag source.
+// drops that do not hold the drag source, and titles shown as they stand.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFontInfo>
@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QStyleOptionButton>
 #include <QTest>
+#include <QWindow>
 
 #include "app/about_dlg.h"
 #include "app/busy_flag.h"
@@ -162,6 +163,17 @@ TEST_F(LookTest, DropIsTakenAtOnceAndLoadedRightAfter) {
   EXPECT_FALSE(window_->ImageLoaded());
   QCoreApplication::sendPostedEvents(window_.get(), QEvent::MetaCall);
   EXPECT_TRUE(window_->ImageLoaded());
+}
+
+TEST_F(LookTest, TitleShowsTheImageNameAsItStands) {
+  UseRecording();
+  OpenWindow();
+  EXPECT_EQ(window_->windowHandle()->title(), "Quelt Flasher USB 1.0");
+  for (const std::string name : {"[*]", "a[*][*]b", "[[*]]*]", "x[*]y[*]"}) {
+    Drop({WriteImageFile(dir_, "t.qlz", 100, name)});
+    EXPECT_EQ(window_->windowHandle()->title().toStdString(),
+              "Quelt Flasher USB - '" + name + "' loaded");
+  }
 }
 
 }  // namespace
