@@ -72,7 +72,7 @@ xdotool getwindowname "$window" >"$out/title.txt"
 xdotool windowactivate --sync "$window" key space
 sleep "${ERASE_SHOT:-1}"
 import -window root "$out/erasing.png"
-sleep "${WRITE_SHOT:-14}"
+sleep "${WRITE_SHOT:-20}"
 import -window root "$out/writing.png"
 
 box=$(xdotool search --sync --name '^Success$')
