@@ -90,8 +90,8 @@ void FlasherDlg::OnLoadBios() {
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setNameFilters({"All (*)", bios_filter});
-  // The first filter reads "All": the dialog matches by the list above, and shows the list
-  // box's text.
+  // The first filter is shown as "All". The dialog takes the patterns from the list above by
+  // position, so it still matches "*"; only the text in its list box changes.
   if (auto* types = dialog.findChild<QComboBox*>("fileTypeCombo")) types->setItemText(0, "All");
   dialog.selectNameFilter(bios_filter);
   // Extensions match in any case.
