@@ -72,8 +72,14 @@ xdotool getwindowname "$window" >"$out/title.txt"
 xdotool windowactivate --sync "$window" key space
 sleep "${ERASE_SHOT:-1}"
 import -window root "$out/erasing.png"
-sleep "${WRITE_SHOT:-20}"
-import -window root "$out/writing.png"
+# The bar moves at each 128 KiB written: keep the last shot taken before the "Success" box
+# shows, which has the first half of the bar filled.
+success_shown() { xdotool search --name '^Success$' >/dev/null 2>&1; }
+until success_shown; do
+  import -window root "$work/shot.png"
+  success_shown || mv "$work/shot.png" "$out/writing.png"
+  sleep 1
+done
 
 box=$(xdotool search --sync --name '^Success$')
 sleep 0.5
