@@ -1,5 +1,6 @@
 // The window's commands: loading an image, safe mode, Write and Verify up to the worker start.
 #include <QAction>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include "app/control_ids.h"
 #include "app/flasher_dlg.h"
 #include "flash/image_words.h"
+#include "image/image_file.h"
 #include "image/image_load.h"
 #include "link/bus.h"
 #include "settings/safe_mode.h"
@@ -39,7 +41,7 @@ int32_t FlasherDlg::LoadImageFile(const QString& path) {
     case ImageLoad::Loaded:
       image_loaded_ = true;
       SetStatusDirect(kLoadedStatusStart + QString::number(load.size / 1024) + kLoadedStatusEnd);
-      setWindowTitle(title_text_ + " - '" + QString::fromStdString(load.name) + "' loaded");
+      SetTitle(title_text_ + " - '" + QString::fromStdString(load.name) + "' loaded");
       return load.size;
     case ImageLoad::Empty:
       image_loaded_ = false;
@@ -80,22 +82,24 @@ void FlasherDlg::OnLoadBios() {
   const QString bios_filter = "Bios files (*.qlz)";
   QFileDialog dialog(this, "Please select a Quelt JQ Bios file");
   dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setWindowModality(Qt::WindowModal);
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setNameFilters({"All (*)", bios_filter});
+  // The first filter is shown as "All". The dialog takes the patterns from the list above by
+  // position, so it still matches "*"; only the text in its list box changes.
+  if (auto* types = dialog.findChild<QComboBox*>("fileTypeCombo")) types->setItemText(0, "All");
   dialog.selectNameFilter(bios_filter);
   // Extensions match in any case.
   dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   const QString path = dialog.selectedFiles().front();
 
-  // Only a test that the file can be opened for reading.
-  std::FILE* test = std::fopen(path.toLocal8Bit().constData(), "r");
-  if (!test) {
+  // Only a test that the file can be opened for reading; a FIFO or a device fails it at once.
+  if (!TestOpenForReading(path.toStdString())) {
     ShowMessageBox({"File error", {}, BoxIcon::None}, this);
     return;
   }
-  (void)std::fclose(test);  // opened for reading only: nothing to lose
   image_loaded_ = LoadImageFile(path) != 0;
 }
 

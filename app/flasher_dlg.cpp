@@ -23,6 +23,7 @@
 #include "app/about_dlg.h"
 #include "app/client_area.h"
 #include "app/control_ids.h"
+#include "app/dialog_font.h"
 #include "app/paint/skin.h"
 #include "app/paint/templates.h"
 #include "settings/safe_mode.h"
@@ -31,7 +32,7 @@
 namespace quelt {
 
 FlasherDlg::FlasherDlg(QWidget* parent) : QDialog(parent), icon_(LoadAppIcon(IDR_MAINFRAME)) {
-  setWindowTitle(QString::fromUtf8(kFlasherTemplate.caption));
+  SetTitle(QString::fromUtf8(kFlasherTemplate.caption));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
@@ -84,6 +85,8 @@ void FlasherDlg::BuildMenu() {
 
 void FlasherDlg::BuildTemplate() {
   client_ = new ClientArea(this);
+  // The controls' face; the menu bar keeps the desktop's.
+  client_->setFont(DialogFont());
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
@@ -133,7 +136,7 @@ void FlasherDlg::BuildTemplate() {
         break;
       case ControlKind::Icon: {
         auto* icon = new QLabel(client_);
-        icon->setPixmap(LoadAppIcon(control.icon).pixmap(32, 32));
+        icon->setPixmap(LoadAppIcon(control.icon).pixmap(kIconPixels, kIconPixels));
         widget = icon;
         break;
       }
@@ -209,7 +212,15 @@ QAction* FlasherDlg::Command(int id) const {
 
 QWidget* FlasherDlg::Client() const { return client_; }
 
+void FlasherDlg::SetTitle(const QString& title) {
+  // Qt takes "[*]" for the place of the modified marker and "[*][*]" for a literal "[*]":
+  // doubled, every "[*]" of an image name shows as it stands.
+  QString literal = title;
+  setWindowTitle(literal.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]")));
+}
+
 void FlasherDlg::OnAbout() {
+  // Window-modal (set by the box itself): the window waits, an ownerless box stays usable.
   AboutDlg about(this);
   about.exec();
 }
@@ -336,8 +347,12 @@ void FlasherDlg::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void FlasherDlg::dropEvent(QDropEvent* event) {
+  // Taken at once, so that the drag source is not held while the load shows its boxes; the
+  // load runs right after this event.
   event->acceptProposedAction();
-  OnDropFiles(event->mimeData()->urls());
+  const QList<QUrl> urls = event->mimeData()->urls();
+  QMetaObject::invokeMethod(
+      this, [this, urls] { OnDropFiles(urls); }, Qt::QueuedConnection);
 }
 
 }  // namespace quelt

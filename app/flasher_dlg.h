@@ -57,6 +57,8 @@ class FlasherDlg : public QDialog {
   // Shows `text` with one set-text, without blanking first (window thread).
   void SetStatusDirect(const QString& text);
   int32_t LoadImageFile(const QString& path);
+  // Shows `title` in the title bar exactly as it stands, "[*]" included.
+  void SetTitle(const QString& title);
 
   // Worker side: each returns when the window thread has made the change (or closed the box).
   void SetButton(int id, const QString& caption);

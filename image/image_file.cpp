@@ -93,4 +93,14 @@ ReadResult ReadImageFileChecked(const std::string& path) {
   return ReadResult{size, ReadFailure::None};
 }
 
+bool TestOpenForReading(const std::string& path) {
+  // As for a read: only a regular file is opened, and without waiting if the path has been
+  // replaced by a FIFO since.
+  struct stat before;
+  if (::stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return false;
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat opened;
+  return file.get() >= 0 && ::fstat(file.get(), &opened) == 0 && S_ISREG(opened.st_mode);
+}
+
 }  // namespace quelt

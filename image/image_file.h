@@ -23,4 +23,8 @@ struct ReadResult {
 // image buffer and size stay as they were. Does not change the image size.
 ReadResult ReadImageFileChecked(const std::string& path);
 
+// Opens `path` for reading and closes it again: a test that a read can start. False when it
+// cannot be opened or is not a regular file; never waits (a FIFO is refused, not opened).
+bool TestOpenForReading(const std::string& path);
+
 }  // namespace quelt

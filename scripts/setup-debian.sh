@@ -15,6 +15,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format clang-tidy cppcheck
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth x11-apps xdotool
+  fonts-liberation2 fonts-dejavu-extra openbox imagemagick
   libcli11-dev libssl-dev
   g++-mingw-w64-i686
   python3 git

@@ -1,9 +1,16 @@
 // The window's commands up to the start of a run: connection reports, image loading, the size
 // limit of the small chip, safe mode, and the status line.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "app/control_ids.h"
 #include "app/window_run.h"
@@ -116,7 +123,8 @@ TEST_F(CommandsTest, WriteWithoutImageAsksForOneAfterReportingTheChip) {
   window_->Button(kWriteButtonId)->click();  // the dialog is cancelled
   EXPECT_EQ(answerer_->file_dialogs, 1);
   EXPECT_EQ(answerer_->file_title, "Please select a Quelt JQ Bios file");
-  EXPECT_EQ(answerer_->file_filters, (QStringList{"All (*)", "Bios files (*.qlz)"}));
+  EXPECT_EQ(answerer_->file_filters, (QStringList{"All", "Bios files (*.qlz)"}));
+  EXPECT_EQ(answerer_->file_first_patterns, QStringList{"*"});  // names without a dot show
   EXPECT_EQ(answerer_->file_selected_filter, "Bios files (*.qlz)");
   EXPECT_EQ(recorder_->Statuses(), std::vector<std::string>{"Connected to the Quelt JQ Ombrix"});
   EXPECT_FALSE(BusyFlag());
@@ -175,20 +183,44 @@ TEST_F(CommandsTest, UnreadableFileKeepsTheImageWhenDroppedButClearsItThroughThe
   EXPECT_FALSE(window_->ImageLoaded());
 }
 
-TEST_F(CommandsTest, MenuLoadOfAFileThatCannotBeOpenedSaysFileError) {
+TEST_F(CommandsTest, MenuLoadOfAPathThatFailsTheTestOpenSaysFileErrorAtOnce) {
   UseRecording();
   OpenWindow();
-  // The file is there when chosen and gone when the window opens it.
-  const std::string path = WriteImageFile(dir_, "gone.qlz", 100);
-  answerer_->file_choice = QString::fromStdString(path);
-  answerer_->after_file_choice = [path] { QFile::remove(QString::fromStdString(path)); };
-  window_->Command(kLoadBiosCommand)->trigger();
-  ASSERT_EQ(answerer_->boxes.size(), 1u);
-  EXPECT_EQ(answerer_->boxes[0].text, "File error");
-  EXPECT_EQ(answerer_->boxes[0].caption, "quelt-flasher");
-  EXPECT_EQ(answerer_->boxes[0].icon, QMessageBox::NoIcon);
-  EXPECT_EQ(answerer_->boxes[0].parent, window_.get());
-  EXPECT_EQ(ImageSize(), 0);
+  Drop({WriteImageFile(dir_, "good.qlz", 2000, "Good")});
+  ASSERT_TRUE(window_->ImageLoaded());
+  const std::string fifo = dir_.filePath("pipe.qlz").toStdString();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string gone = WriteImageFile(dir_, "gone.qlz", 100);
+  // A FIFO, a device, and a file that is there when chosen and gone when the window opens it.
+  for (const std::string& path : {fifo, std::string("/dev/null"), gone}) {
+    SCOPED_TRACE(path);
+    answerer_->boxes.clear();
+    answerer_->file_choice = QString::fromStdString(path);
+    answerer_->after_file_choice = [path, gone] {
+      if (path == gone) QFile::remove(QString::fromStdString(path));
+    };
+    // Stands in for a writer: an open for reading that waits on the FIFO is let go, and seen.
+    std::atomic<bool> done{false}, reader_waited{false};
+    std::thread writer([&] {
+      for (; !done; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd < 0) continue;
+        reader_waited = true;
+        ::close(fd);
+      }
+    });
+    window_->Command(kLoadBiosCommand)->trigger();
+    done = true;
+    writer.join();
+    EXPECT_FALSE(reader_waited) << "the test open waited for a writer";
+    ASSERT_EQ(answerer_->boxes.size(), 1u);
+    EXPECT_EQ(answerer_->boxes[0].text, "File error");
+    EXPECT_EQ(answerer_->boxes[0].caption, "quelt-flasher");
+    EXPECT_EQ(answerer_->boxes[0].icon, QMessageBox::NoIcon);
+    EXPECT_EQ(answerer_->boxes[0].parent, window_.get());
+    EXPECT_TRUE(window_->ImageLoaded());
+    EXPECT_EQ(ImageSize(), 2000);
+  }
 }
 
 TEST_F(CommandsTest, SafeModeFollowsTheMenuMarkAndTheStoredValue) {
