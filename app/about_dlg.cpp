@@ -1,10 +1,10 @@
-#include "about_dlg.h"
+#include "app/about_dlg.h"
 
 #include <QLabel>
 #include <QPushButton>
 
-#include "paint/skin.h"
-#include "paint/templates.h"
+#include "app/paint/skin.h"
+#include "app/paint/templates.h"
 
 namespace quelt {
 

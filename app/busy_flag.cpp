@@ -1,4 +1,4 @@
-#include "busy_flag.h"
+#include "app/busy_flag.h"
 
 namespace quelt {
 namespace {

@@ -1,10 +1,10 @@
-#include "client_area.h"
+#include "app/client_area.h"
 
 #include <QPaintEvent>
 #include <QPainter>
 
-#include "paint/skin.h"
-#include "paint/templates.h"
+#include "app/paint/skin.h"
+#include "app/paint/templates.h"
 
 namespace quelt {
 

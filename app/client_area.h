@@ -5,7 +5,7 @@
 #include <QImage>
 #include <QWidget>
 
-#include "paint/bitmap.h"
+#include "app/paint/bitmap.h"
 
 namespace quelt {
 

@@ -1,7 +1,7 @@
 // Command and control identifiers of the main window, as its template and menu number them.
 #pragma once
 
-#include "paint/templates.h"
+#include "app/paint/templates.h"
 
 namespace quelt {
 

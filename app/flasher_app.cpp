@@ -1,4 +1,4 @@
-#include "flasher_app.h"
+#include "app/flasher_app.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -6,12 +6,12 @@
 #include <filesystem>
 #include <memory>
 
-#include "flasher_dlg.h"
+#include "app/flasher_dlg.h"
 #include "image/image_store.h"
 #include "link/adapter.h"
+#include "link/adapter_choice.h"
 #include "link/bus.h"
 #include "link/identify.h"
-#include "link/sim/adapter_choice.h"
 
 namespace quelt {
 

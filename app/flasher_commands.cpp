@@ -4,8 +4,9 @@
 #include <QLabel>
 #include <cstdio>
 
-#include "busy_flag.h"
-#include "flasher_dlg.h"
+#include "app/busy_flag.h"
+#include "app/flasher_dlg.h"
+#include "app/workers.h"
 #include "image/image_load.h"
 #include "image/image_store.h"
 #include "link/adapter.h"
@@ -14,7 +15,6 @@
 #include "link/identify.h"
 #include "settings/safe_mode.h"
 #include "texts/user_texts.h"
-#include "workers.h"
 
 namespace quelt {
 namespace {

@@ -1,5 +1,5 @@
 // The window's template, initialisation, status line, forwarding from the worker, and its end.
-#include "flasher_dlg.h"
+#include "app/flasher_dlg.h"
 
 #include <QAction>
 #include <QDragEnterEvent>
@@ -19,13 +19,13 @@
 #include <semaphore>
 #include <string_view>
 
-#include "about_dlg.h"
-#include "busy_flag.h"
-#include "client_area.h"
-#include "control_ids.h"
+#include "app/about_dlg.h"
+#include "app/busy_flag.h"
+#include "app/client_area.h"
+#include "app/control_ids.h"
+#include "app/paint/skin.h"
+#include "app/paint/templates.h"
 #include "link/bus.h"
-#include "paint/skin.h"
-#include "paint/templates.h"
 #include "settings/safe_mode.h"
 #include "texts/user_texts.h"
 

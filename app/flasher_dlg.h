@@ -16,8 +16,8 @@
 #include <functional>
 #include <thread>
 
-#include "message_box.h"
-#include "paint/templates.h"
+#include "app/message_box.h"
+#include "app/paint/templates.h"
 
 class QAction;
 class QLabel;

@@ -1,4 +1,4 @@
-#include "flasher_app.h"
+#include "app/flasher_app.h"
 
 namespace {
 quelt::FlasherApp the_app;

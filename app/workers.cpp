@@ -1,7 +1,7 @@
-#include "workers.h"
+#include "app/workers.h"
 
-#include "control_ids.h"
-#include "flasher_dlg.h"
+#include "app/control_ids.h"
+#include "app/flasher_dlg.h"
 #include "image/image_store.h"
 #include "link/erase.h"
 #include "link/program.h"

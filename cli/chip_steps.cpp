@@ -1,12 +1,12 @@
-#include "chip_steps.h"
+#include "cli/chip_steps.h"
 
-#include "adapter.h"
-#include "bus.h"
-#include "chip_type.h"
-#include "exit_status.h"
-#include "identify.h"
-#include "safe_mode.h"
-#include "texts.h"
+#include "cli/exit_status.h"
+#include "cli/texts.h"
+#include "link/adapter.h"
+#include "link/bus.h"
+#include "link/chip_type.h"
+#include "link/identify.h"
+#include "settings/safe_mode.h"
 
 namespace quelt::cli {
 

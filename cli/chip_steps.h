@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "console.h"
-#include "options.h"
+#include "cli/console.h"
+#include "cli/options.h"
 
 namespace quelt::cli {
 

@@ -1,6 +1,6 @@
-#include "chip_steps.h"
-#include "commands.h"
-#include "exit_status.h"
+#include "cli/chip_steps.h"
+#include "cli/commands.h"
+#include "cli/exit_status.h"
 
 namespace quelt::cli {
 

@@ -1,11 +1,11 @@
-#include "image_steps.h"
+#include "cli/image_steps.h"
 
 #include <string_view>
 #include <vector>
 
-#include "exit_status.h"
-#include "image_file.h"
-#include "texts.h"
+#include "cli/exit_status.h"
+#include "cli/texts.h"
+#include "image/image_file.h"
 
 namespace quelt::cli {
 namespace {

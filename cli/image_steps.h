@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "console.h"
-#include "image_load.h"
+#include "cli/console.h"
+#include "image/image_load.h"
 
 namespace quelt::cli {
 

@@ -1,12 +1,12 @@
 #include <cstdio>
 #include <string>
 
-#include "commands.h"
-#include "exit_status.h"
-#include "image_steps.h"
-#include "image_store.h"
-#include "sha256.h"
-#include "texts.h"
+#include "cli/commands.h"
+#include "cli/exit_status.h"
+#include "cli/image_steps.h"
+#include "cli/sha256.h"
+#include "cli/texts.h"
+#include "image/image_store.h"
 
 namespace quelt::cli {
 namespace {

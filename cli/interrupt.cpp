@@ -1,4 +1,4 @@
-#include "interrupt.h"
+#include "cli/interrupt.h"
 
 #include <unistd.h>
 
@@ -6,7 +6,7 @@
 #include <csignal>
 #include <cstring>
 
-#include "exit_status.h"
+#include "cli/exit_status.h"
 
 namespace quelt::cli {
 namespace {

@@ -3,17 +3,17 @@
 #include <cstdlib>
 #include <string>
 
-#include "adapter.h"
-#include "adapter_choice.h"
-#include "commands.h"
-#include "console.h"
-#include "erase.h"
-#include "exit_status.h"
-#include "image_steps.h"
-#include "image_store.h"
-#include "interrupt.h"
-#include "options.h"
-#include "texts.h"
+#include "cli/commands.h"
+#include "cli/console.h"
+#include "cli/exit_status.h"
+#include "cli/image_steps.h"
+#include "cli/interrupt.h"
+#include "cli/options.h"
+#include "cli/texts.h"
+#include "image/image_store.h"
+#include "link/adapter.h"
+#include "link/adapter_choice.h"
+#include "link/erase.h"
 
 namespace quelt::cli {
 namespace {

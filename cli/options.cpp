@@ -1,8 +1,8 @@
-#include "options.h"
+#include "cli/options.h"
 
 #include <CLI/CLI.hpp>
 
-#include "exit_status.h"
+#include "cli/exit_status.h"
 
 #ifndef QUELT_VERSION
 #define QUELT_VERSION "unknown"

@@ -1,16 +1,16 @@
 #include <algorithm>
 
-#include "chip_steps.h"
-#include "chip_type.h"
-#include "commands.h"
-#include "erase.h"
-#include "exit_status.h"
-#include "image_steps.h"
-#include "image_store.h"
-#include "interrupt.h"
-#include "program.h"
-#include "progress.h"
-#include "texts.h"
+#include "cli/chip_steps.h"
+#include "cli/commands.h"
+#include "cli/exit_status.h"
+#include "cli/image_steps.h"
+#include "cli/interrupt.h"
+#include "cli/progress.h"
+#include "cli/texts.h"
+#include "image/image_store.h"
+#include "link/chip_type.h"
+#include "link/erase.h"
+#include "link/program.h"
 
 namespace quelt::cli {
 namespace {

@@ -1,4 +1,4 @@
-#include "image_file.h"
+#include "image/image_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <memory>
 #include <new>
 
-#include "image_read_layer.h"
-#include "image_store.h"
+#include "image/image_read_layer.h"
+#include "image/image_store.h"
 
 namespace quelt {
 namespace {

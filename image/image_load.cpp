@@ -1,8 +1,8 @@
-#include "image_load.h"
+#include "image/image_load.h"
 
 #include <cstring>
 
-#include "image_store.h"
+#include "image/image_store.h"
 
 namespace quelt {
 namespace {

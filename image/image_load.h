@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "image_file.h"
+#include "image/image_file.h"
 
 namespace quelt {
 

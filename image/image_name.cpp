@@ -1,6 +1,6 @@
 #include <string>
 
-#include "image_load.h"
+#include "image/image_load.h"
 
 namespace quelt {
 

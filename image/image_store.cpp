@@ -1,4 +1,4 @@
-#include "image_store.h"
+#include "image/image_store.h"
 
 #include <new>
 

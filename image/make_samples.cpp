@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "sample_image.h"
+#include "image/sample_image.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

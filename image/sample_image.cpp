@@ -1,10 +1,10 @@
-#include "sample_image.h"
+#include "image/sample_image.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "image_load.h"
+#include "image/image_load.h"
 
 namespace quelt {
 

@@ -1,4 +1,4 @@
-#include "adapter.h"
+#include "link/adapter.h"
 
 namespace quelt {
 namespace {

@@ -1,9 +1,9 @@
-#include "bus.h"
+#include "link/bus.h"
 
 #include <algorithm>
 #include <array>
 
-#include "adapter.h"
+#include "link/adapter.h"
 
 namespace quelt {
 

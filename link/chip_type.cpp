@@ -1,4 +1,4 @@
-#include "chip_type.h"
+#include "link/chip_type.h"
 
 #include <atomic>
 

@@ -1,9 +1,9 @@
-#include "erase.h"
+#include "link/erase.h"
 
 #include <atomic>
 #include <cstdint>
 
-#include "chip_type.h"
+#include "link/chip_type.h"
 
 namespace quelt {
 namespace {

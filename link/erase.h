@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "link_status.h"
-#include "phases.h"
+#include "link/link_status.h"
+#include "link/phases.h"
 
 namespace quelt {
 

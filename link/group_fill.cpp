@@ -1,4 +1,4 @@
-#include "group_fill.h"
+#include "link/group_fill.h"
 
 #include <array>
 #include <atomic>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "bus.h"
+#include "link/bus.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define QUELT_VECTOR_FILL 1

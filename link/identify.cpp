@@ -1,6 +1,6 @@
-#include "identify.h"
+#include "link/identify.h"
 
-#include "chip_type.h"
+#include "link/chip_type.h"
 
 namespace quelt {
 namespace {

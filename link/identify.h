@@ -1,7 +1,7 @@
 // Chip identification: finds the attached chip type once, then only sends its start frame.
 #pragma once
 
-#include "phases.h"
+#include "link/phases.h"
 
 namespace quelt {
 

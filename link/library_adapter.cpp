@@ -1,6 +1,6 @@
-#include "library_adapter.h"
+#include "link/library_adapter.h"
 
-#include "library_entries.h"
+#include "link/library_entries.h"
 
 namespace quelt {
 namespace {

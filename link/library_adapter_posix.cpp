@@ -1,7 +1,7 @@
 #include <dlfcn.h>
 
-#include "library_adapter.h"
-#include "library_entries.h"
+#include "link/library_adapter.h"
+#include "link/library_entries.h"
 
 namespace quelt {
 

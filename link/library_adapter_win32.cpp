@@ -1,8 +1,8 @@
 // The adapter library on Windows: QueltUSB.dll, open and speed by export ordinals 1 and 2.
 #include <windows.h>
 
-#include "library_adapter.h"
-#include "library_entries.h"
+#include "link/library_adapter.h"
+#include "link/library_entries.h"
 
 namespace quelt {
 

@@ -1,4 +1,4 @@
-#include "phases.h"
+#include "link/phases.h"
 
 namespace quelt {
 namespace {

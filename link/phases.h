@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "bus.h"
+#include "link/bus.h"
 
 namespace quelt {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "link_status.h"
+#include "link/link_status.h"
 
 namespace quelt {
 

@@ -1,16 +1,16 @@
-#include "verify.h"
+#include "link/verify.h"
 
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
 
-#include "adapter.h"
-#include "bus.h"
-#include "group_fill.h"
-#include "phases.h"
-#include "program.h"
-#include "work_buffer.h"
+#include "link/adapter.h"
+#include "link/bus.h"
+#include "link/group_fill.h"
+#include "link/phases.h"
+#include "link/program.h"
+#include "link/work_buffer.h"
 
 namespace quelt {
 namespace {

@@ -1,4 +1,4 @@
-#include "work_buffer.h"
+#include "link/work_buffer.h"
 
 #include <atomic>
 #include <new>

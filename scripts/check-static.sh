@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Static checks: the Windows adapter branch compiles for 32-bit Windows, every source is
 # clang-format clean, and cppcheck and clang-tidy (the checks in .clang-tidy) find nothing in the
-# sources of link/, image/, app/ and cli/.
+# production sources (link/, image/, settings/, texts/, app/, cli/).
 #
 #   scripts/check-static.sh [BUILD_TREE]
 #
@@ -13,9 +13,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 jobs=$(nproc)
 
-for f in $(git ls-files 'link/*_win32.cpp' 'app/settings/*_win32.cpp'); do
+for f in $(git ls-files 'link/*_win32.cpp' 'settings/*_win32.cpp'); do
   echo "i686-w64-mingw32-g++ -fsyntax-only $f"
-  i686-w64-mingw32-g++ -std=c++20 -Wall -Wextra -Werror -fsyntax-only -Ilink -Iapp/settings "$f"
+  i686-w64-mingw32-g++ -std=c++20 -Wall -Wextra -Werror -fsyntax-only -I. "$f"
 done
 
 files=$(git ls-files '*.cpp' '*.h' | grep -v '^res/')
@@ -25,14 +25,13 @@ if [[ -n $files ]]; then
 fi
 
 # Our sources; the Windows branch is checked above and by cppcheck, not by clang-tidy.
-mapfile -t sources < <(git ls-files 'link/*.cpp' 'image/*.cpp' 'app/*.cpp' 'cli/*.cpp')
+production='link image settings texts flash app cli'
+mapfile -t sources < <(for d in $production; do git ls-files "$d/*.cpp"; done)
 if [[ ${#sources[@]} -eq 0 ]]; then
   exit 0
 fi
-includes=()
-for d in link image app app/settings cli; do
-  [[ -d $d ]] && includes+=("-I$d")
-done
+# Includes are written from the project root.
+includes=(-I.)
 
 # Suppressions, each with its reason, are inline (cppcheck-suppress) next to the code concerned.
 echo "cppcheck: ${#sources[@]} files"
@@ -49,7 +48,7 @@ is_clang_tree() {
 if [[ -z $tree ]] || ! is_clang_tree "$tree"; then
   [[ -n $tree ]] && echo "clang-tidy: $tree is not a configured clang tree; using build/tidy"
   tree=build/tidy
-  cmake -S . -B "$tree" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DQUELT_BUILD_BENCH=OFF >/dev/null
+  cmake -S . -B "$tree" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DBUILD_TESTING=OFF >/dev/null
   # Sources that include moc or uic output need it generated.
   mapfile -t generated < <(ninja -C "$tree" -t targets all | grep -o '^[A-Za-z0-9_]*_autogen' |
     sort -u)
@@ -74,7 +73,7 @@ trap 'rm -f "$log"' EXIT
 status=0
 printf '%s\n' "${tidy_sources[@]}" |
   xargs -P "$jobs" -n 4 clang-tidy -p "$tree" --quiet \
-    --header-filter="^$here/(link|image|app|cli)/" >"$log" 2>&1 || status=$?
+    --header-filter="^$here/(${production// /|})/" >"$log" 2>&1 || status=$?
 grep -v -E '^[0-9]+ warnings? (and [0-9]+ errors? )?generated\.$' "$log" || true
 if [[ $status -ne 0 ]]; then
   echo "clang-tidy: findings above"

@@ -15,7 +15,7 @@ scripts/setup-debian.sh
 
 build=build/demo-cli
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELT_BUILD_APP=OFF \
-  -DQUELT_BUILD_BENCH=OFF >/dev/null
+  -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)" --target quelt-flasher-cli quelt-samples
 
 cli="$root/$build/cli/quelt-flasher-cli"

@@ -15,7 +15,7 @@ cd "$root"
 scripts/setup-debian.sh
 
 build=build/demo
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELT_BUILD_BENCH=OFF >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)" --target quelt-flasher quelt-samples
 
 flash="$root/$build/demo-flash.bin"

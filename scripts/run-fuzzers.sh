@@ -6,7 +6,7 @@ seconds=${2:-${QUELT_FUZZ_SECONDS:-20}}
 root=$(cd "$(dirname "$0")/.." && pwd)
 shopt -s nullglob
 found=0
-for fuzzer in "$tree"/fuzz/*/fuzz_*; do
+for fuzzer in "$tree"/fuzz/fuzz_*; do
   [[ -x $fuzzer && -f $fuzzer ]] || continue
   found=1
   name=$(basename "$fuzzer")

@@ -17,7 +17,7 @@ export CTEST_OUTPUT_ON_FAILURE=1
 step() { printf '\n=== %s\n' "$*"; }
 
 step "release build and tests"
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELT_WERROR=ON -DQUELT_BUILD_BENCH=ON >/dev/null
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release -j "$jobs" --timeout 600
 
@@ -26,7 +26,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
-  -DQUELT_SANITIZE=address,undefined -DQUELT_BUILD_FUZZ=ON -DQUELT_BUILD_BENCH=OFF >/dev/null
+  -DQUELT_SANITIZE=address,undefined -DQUELT_BUILD_FUZZ=ON -DQUELT_WERROR=ON >/dev/null
 cmake --build build/asan -j "$jobs"
 ctest --test-dir build/asan -j "$jobs" --timeout 900
 
@@ -36,7 +36,7 @@ scripts/run-fuzzers.sh build/asan
 step "ThreadSanitizer build and tests of the threaded parts"
 export TSAN_OPTIONS="suppressions=$root/tests/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
-  -DQUELT_SANITIZE=thread -DQUELT_BUILD_BENCH=OFF >/dev/null
+  -DQUELT_SANITIZE=thread -DQUELT_WERROR=ON >/dev/null
 cmake --build build/tsan -j "$jobs"
 ctest --test-dir build/tsan -j "$jobs" --timeout 900 -L threads
 

@@ -1,6 +1,6 @@
-#include "bitmap.h"
+#include "app/paint/bitmap.h"
 
-#include "dc.h"
+#include "app/paint/dc.h"
 
 namespace quelt {
 

@@ -1,4 +1,4 @@
-#include "dc.h"
+#include "app/paint/dc.h"
 
 #include <QPainter>
 #include <algorithm>

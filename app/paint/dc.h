@@ -20,8 +20,8 @@
 #include <QImage>
 #include <cstdint>
 
-#include "bitmap.h"
-#include "raster_types.h"
+#include "app/paint/bitmap.h"
+#include "app/paint/raster_types.h"
 
 namespace quelt {
 

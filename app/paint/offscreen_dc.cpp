@@ -1,4 +1,4 @@
-#include "offscreen_dc.h"
+#include "app/paint/offscreen_dc.h"
 
 namespace quelt {
 

@@ -11,9 +11,9 @@
 //   }  // the clip box is on dc now
 #pragma once
 
-#include "bitmap.h"
-#include "dc.h"
-#include "raster_types.h"
+#include "app/paint/bitmap.h"
+#include "app/paint/dc.h"
+#include "app/paint/raster_types.h"
 
 namespace quelt {
 

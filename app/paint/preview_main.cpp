@@ -6,8 +6,8 @@
 #include <QPalette>
 #include <cstdio>
 
-#include "skin.h"
-#include "templates.h"
+#include "app/paint/skin.h"
+#include "app/paint/templates.h"
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 3) {

@@ -1,10 +1,10 @@
-#include "skin.h"
+#include "app/paint/skin.h"
 
 #include <QFile>
 #include <QImageReader>
 #include <QString>
 
-#include "offscreen_dc.h"
+#include "app/paint/offscreen_dc.h"
 
 // The resources are linked into the library; naming the initialiser pulls them in even when
 // the library is static.

@@ -16,9 +16,9 @@
 #include <QIcon>
 #include <QImage>
 
-#include "bitmap.h"
-#include "dc.h"
-#include "raster_types.h"
+#include "app/paint/bitmap.h"
+#include "app/paint/dc.h"
+#include "app/paint/raster_types.h"
 
 namespace quelt {
 

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <vector>
 
-#include "adapter.h"
-#include "chip_type.h"
-#include "program.h"
-#include "verify.h"
+#include "link/adapter.h"
+#include "link/chip_type.h"
+#include "link/program.h"
+#include "link/verify.h"
 
 namespace quelt {
 namespace {

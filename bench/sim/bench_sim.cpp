@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "adapter.h"
-#include "chip_type.h"
-#include "erase.h"
-#include "identify.h"
-#include "program.h"
-#include "sim_adapter.h"
-#include "sim_chip.h"
-#include "verify.h"
+#include "link/adapter.h"
+#include "link/chip_type.h"
+#include "link/erase.h"
+#include "link/identify.h"
+#include "link/program.h"
+#include "link/sim/sim_adapter.h"
+#include "link/sim/sim_chip.h"
+#include "link/verify.h"
 
 namespace quelt {
 namespace {

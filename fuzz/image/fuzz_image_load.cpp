@@ -8,9 +8,9 @@
 #include <cstring>
 #include <string>
 
-#include "image_file.h"
-#include "image_load.h"
-#include "image_store.h"
+#include "image/image_file.h"
+#include "image/image_load.h"
+#include "image/image_store.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "registry_key.h"
-#include "safe_mode.h"
+#include "settings/registry_key.h"
+#include "settings/safe_mode.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "sim_chip.h"
+#include "link/sim/sim_chip.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "flash_store.h"
+#include "link/sim/flash_store.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -16,8 +16,8 @@
 #include <mutex>
 #include <string>
 
-#include "library_adapter.h"
-#include "sim_adapter.h"
+#include "link/library_adapter.h"
+#include "link/sim/sim_adapter.h"
 
 namespace {
 

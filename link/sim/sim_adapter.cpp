@@ -1,4 +1,4 @@
-#include "sim_adapter.h"
+#include "link/sim/sim_adapter.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
-#include "flash_store.h"
-#include "sim_chip.h"
-#include "sim_options.h"
+#include "link/sim/flash_store.h"
+#include "link/sim/sim_chip.h"
+#include "link/sim/sim_options.h"
 
 namespace quelt {
 

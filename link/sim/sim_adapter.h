@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "../adapter.h"
+#include "link/adapter.h"
 
 namespace quelt {
 

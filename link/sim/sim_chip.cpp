@@ -1,4 +1,4 @@
-#include "sim_chip.h"
+#include "link/sim/sim_chip.h"
 
 #include <cstring>
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <memory>
 
-#include "library_adapter.h"
-#include "sim_adapter.h"
+#include "link/library_adapter.h"
+#include "link/sim/sim_adapter.h"
 
 namespace {
 

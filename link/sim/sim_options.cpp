@@ -1,4 +1,4 @@
-#include "sim_options.h"
+#include "link/sim/sim_options.h"
 
 #include <charconv>
 #include <set>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "sim_chip.h"
+#include "link/sim/sim_chip.h"
 
 namespace quelt {
 

@@ -13,17 +13,17 @@
 #include <string>
 #include <vector>
 
-#include "adapter.h"
-#include "bus.h"
-#include "chip_type.h"
-#include "erase.h"
-#include "identify.h"
-#include "program.h"
-#include "run_process.h"
-#include "sim_adapter.h"
-#include "test_images.h"
-#include "test_paths.h"
-#include "verify.h"
+#include "link/adapter.h"
+#include "link/bus.h"
+#include "link/chip_type.h"
+#include "link/erase.h"
+#include "link/identify.h"
+#include "link/program.h"
+#include "link/sim/sim_adapter.h"
+#include "link/verify.h"
+#include "tests/cli/run_process.h"
+#include "tests/cli/test_images.h"
+#include "tests/cli/test_paths.h"
 
 namespace quelt::testing {
 namespace {

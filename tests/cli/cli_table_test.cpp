@@ -22,9 +22,9 @@
 #include <thread>
 #include <vector>
 
-#include "run_process.h"
-#include "test_images.h"
-#include "test_paths.h"
+#include "tests/cli/run_process.h"
+#include "tests/cli/test_images.h"
+#include "tests/cli/test_paths.h"
 
 namespace quelt::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "test_images.h"
+#include "tests/cli/test_images.h"
 
 #include <algorithm>
 #include <fstream>

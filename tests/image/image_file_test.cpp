@@ -1,7 +1,7 @@
 // Reading image files all or nothing, through a read layer that fails or delivers pieces.
 #include <unistd.h>
 
-#include "image_fixture.h"
+#include "tests/image/image_fixture.h"
 
 namespace quelt::test {
 namespace {

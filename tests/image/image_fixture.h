@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "image_file.h"
-#include "image_read_layer.h"
-#include "image_store.h"
-#include "image_test_files.h"
+#include "image/image_file.h"
+#include "image/image_read_layer.h"
+#include "image/image_store.h"
+#include "tests/image/image_test_files.h"
 
 namespace quelt::test {
 

@@ -1,12 +1,12 @@
 // Loading for display: what the window shows and what the store holds after each kind of file.
-#include "image_load.h"
+#include "image/image_load.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 
-#include "image_fixture.h"
+#include "tests/image/image_fixture.h"
 
 namespace quelt::test {
 namespace {

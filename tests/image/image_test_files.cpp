@@ -1,4 +1,4 @@
-#include "image_test_files.h"
+#include "tests/image/image_test_files.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

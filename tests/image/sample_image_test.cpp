@@ -1,12 +1,12 @@
 // The sample images that the build writes load as the images they claim to be.
-#include "sample_image.h"
+#include "image/sample_image.h"
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 
-#include "image_fixture.h"
-#include "image_load.h"
+#include "image/image_load.h"
+#include "tests/image/image_fixture.h"
 
 namespace quelt::test {
 namespace {

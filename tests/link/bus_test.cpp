@@ -1,9 +1,9 @@
-#include "bus.h"
+#include "link/bus.h"
 
 #include <array>
 
-#include "link_test_util.h"
-#include "phases.h"
+#include "link/phases.h"
+#include "tests/link/link_test_util.h"
 
 namespace quelt::test {
 namespace {

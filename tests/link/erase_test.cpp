@@ -1,9 +1,9 @@
-#include "erase.h"
+#include "link/erase.h"
 
 #include <atomic>
 
-#include "link_test_util.h"
-#include "wire_forms.h"
+#include "tests/link/link_test_util.h"
+#include "tests/link/wire_forms.h"
 
 namespace quelt::test {
 namespace {

@@ -1,7 +1,7 @@
-#include "identify.h"
+#include "link/identify.h"
 
-#include "link_test_util.h"
-#include "wire_forms.h"
+#include "tests/link/link_test_util.h"
+#include "tests/link/wire_forms.h"
 
 namespace quelt::test {
 namespace {

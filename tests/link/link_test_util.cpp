@@ -1,9 +1,9 @@
-#include "link_test_util.h"
+#include "tests/link/link_test_util.h"
 
 #include <cstdio>
 
-#include "group_fill.h"
-#include "link_status.h"
+#include "link/group_fill.h"
+#include "link/link_status.h"
 
 namespace quelt::test {
 

@@ -10,11 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "adapter.h"
-#include "chip_type.h"
-#include "erase.h"
-#include "recording_adapter.h"
-#include "work_buffer.h"
+#include "link/adapter.h"
+#include "link/chip_type.h"
+#include "link/erase.h"
+#include "link/work_buffer.h"
+#include "tests/support/recording_adapter.h"
 
 namespace quelt::test {
 

@@ -1,8 +1,8 @@
-#include "verify.h"
+#include "link/verify.h"
 
-#include "group_fill.h"
-#include "link_test_util.h"
-#include "wire_forms.h"
+#include "link/group_fill.h"
+#include "tests/link/link_test_util.h"
+#include "tests/link/wire_forms.h"
 
 namespace quelt::test {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "link_test_util.h"
+#include "tests/link/link_test_util.h"
 
 namespace quelt::test {
 

@@ -5,9 +5,9 @@
 
 #include <random>
 
-#include "registry_key.h"
-#include "safe_mode.h"
-#include "settings_fixture.h"
+#include "settings/registry_key.h"
+#include "settings/safe_mode.h"
+#include "tests/settings/settings_fixture.h"
 
 namespace quelt::test {
 namespace {

@@ -1,11 +1,11 @@
 // RegistryKey over the file store: roots, opening and creating keys, where values lie.
-#include "registry_key.h"
+#include "settings/registry_key.h"
 
 #include <cstdlib>
 
-#include "file_settings_store.h"
-#include "settings_fixture.h"
-#include "settings_store.h"
+#include "settings/file_settings_store.h"
+#include "settings/settings_store.h"
+#include "tests/settings/settings_fixture.h"
 
 namespace quelt::test {
 namespace {

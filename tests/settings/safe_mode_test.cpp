@@ -1,11 +1,11 @@
 // The safe-mode setting as the window reads it at start, stores it when switched, and as the
 // command line reads it.
-#include "safe_mode.h"
+#include "settings/safe_mode.h"
 
 #include <sys/stat.h>
 
-#include "file_settings_store.h"
-#include "settings_fixture.h"
+#include "settings/file_settings_store.h"
+#include "tests/settings/settings_fixture.h"
 
 namespace quelt::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "settings_fixture.h"
+#include "tests/settings/settings_fixture.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "sim_chip.h"
+#include "link/sim/sim_chip.h"
 
 namespace quelt {
 namespace {

@@ -4,13 +4,13 @@
 
 #include <algorithm>
 
-#include "chip_type.h"
-#include "erase.h"
-#include "identify.h"
-#include "phases.h"
-#include "program.h"
-#include "sim_test_util.h"
-#include "verify.h"
+#include "link/chip_type.h"
+#include "link/erase.h"
+#include "link/identify.h"
+#include "link/phases.h"
+#include "link/program.h"
+#include "link/verify.h"
+#include "tests/sim/sim_test_util.h"
 
 namespace quelt::test {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "sim_test_util.h"
+#include "tests/sim/sim_test_util.h"
 
 namespace quelt::test {
 namespace {

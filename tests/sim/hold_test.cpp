@@ -5,10 +5,10 @@
 #include <future>
 #include <thread>
 
-#include "chip_type.h"
-#include "erase.h"
-#include "identify.h"
-#include "sim_test_util.h"
+#include "link/chip_type.h"
+#include "link/erase.h"
+#include "link/identify.h"
+#include "tests/sim/sim_test_util.h"
 
 namespace quelt::test {
 namespace {

@@ -4,12 +4,12 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "chip_type.h"
-#include "identify.h"
-#include "library_adapter.h"
-#include "sim/adapter_choice.h"
-#include "sim_test_util.h"
-#include "verify.h"
+#include "link/adapter_choice.h"
+#include "link/chip_type.h"
+#include "link/identify.h"
+#include "link/library_adapter.h"
+#include "link/verify.h"
+#include "tests/sim/sim_test_util.h"
 
 namespace quelt::test {
 namespace {

@@ -1,7 +1,7 @@
 // The option string: what is accepted, and that everything else is refused by name.
 #include <gtest/gtest.h>
 
-#include "sim_options.h"
+#include "link/sim/sim_options.h"
 
 namespace quelt {
 namespace {

@@ -3,12 +3,12 @@
 // deliver the same input byte, and both must end with the same flash.
 #include <gtest/gtest.h>
 
-#include "chip_type.h"
-#include "erase.h"
-#include "identify.h"
-#include "program.h"
-#include "sim_test_util.h"
-#include "verify.h"
+#include "link/chip_type.h"
+#include "link/erase.h"
+#include "link/identify.h"
+#include "link/program.h"
+#include "link/verify.h"
+#include "tests/sim/sim_test_util.h"
 
 namespace quelt::test {
 namespace {

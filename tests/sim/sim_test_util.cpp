@@ -1,15 +1,15 @@
-#include "sim_test_util.h"
+#include "tests/sim/sim_test_util.h"
 
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <random>
 
-#include "chip_type.h"
-#include "erase.h"
-#include "identify.h"
-#include "program.h"
-#include "verify.h"
+#include "link/chip_type.h"
+#include "link/erase.h"
+#include "link/identify.h"
+#include "link/program.h"
+#include "link/verify.h"
 
 namespace quelt::test {
 

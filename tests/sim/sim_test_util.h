@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "adapter.h"
-#include "sim_adapter.h"
+#include "link/adapter.h"
+#include "link/sim/sim_adapter.h"
 
 namespace quelt::test {
 

@@ -24,12 +24,12 @@
 #include <thread>
 #include <vector>
 
-#include "chip_type.h"
-#include "erase.h"
-#include "identify.h"
-#include "program.h"
-#include "sim_adapter.h"
-#include "soak_util.h"
+#include "link/chip_type.h"
+#include "link/erase.h"
+#include "link/identify.h"
+#include "link/program.h"
+#include "link/sim/sim_adapter.h"
+#include "tests/soak/soak_util.h"
 
 namespace quelt::soak {
 namespace {

@@ -19,13 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "chip_type.h"
-#include "erase.h"
-#include "identify.h"
-#include "program.h"
-#include "sim_adapter.h"
-#include "soak_util.h"
-#include "verify.h"
+#include "link/chip_type.h"
+#include "link/erase.h"
+#include "link/identify.h"
+#include "link/program.h"
+#include "link/sim/sim_adapter.h"
+#include "link/verify.h"
+#include "tests/soak/soak_util.h"
 
 namespace quelt::soak {
 namespace {

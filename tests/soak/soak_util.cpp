@@ -1,4 +1,4 @@
-#include "soak_util.h"
+#include "tests/soak/soak_util.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "bitmap.h"
-#include "dc.h"
-#include "offscreen_dc.h"
+#include "app/paint/bitmap.h"
+#include "app/paint/dc.h"
+#include "app/paint/offscreen_dc.h"
 
 namespace quelt {
 namespace {

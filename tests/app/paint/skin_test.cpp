@@ -1,4 +1,4 @@
-#include "skin.h"
+#include "app/paint/skin.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "templates.h"
+#include "app/paint/templates.h"
 
 #include <gtest/gtest.h>
 
 #include <QRect>
 
-#include "skin.h"
+#include "app/paint/skin.h"
 
 namespace quelt {
 namespace {

@@ -5,11 +5,11 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "busy_flag.h"
-#include "control_ids.h"
+#include "app/busy_flag.h"
+#include "app/control_ids.h"
 #include "image/image_store.h"
 #include "settings/safe_mode.h"
-#include "window_harness.h"
+#include "tests/app/window/window_harness.h"
 
 namespace quelt::test {
 namespace {

@@ -12,13 +12,13 @@
 #include <chrono>
 #include <mutex>
 
-#include "about_dlg.h"
-#include "busy_flag.h"
-#include "control_ids.h"
+#include "app/about_dlg.h"
+#include "app/busy_flag.h"
+#include "app/control_ids.h"
 #include "image/image_store.h"
 #include "link/program.h"
 #include "settings/safe_mode.h"
-#include "window_harness.h"
+#include "tests/app/window/window_harness.h"
 
 namespace quelt::test {
 namespace {

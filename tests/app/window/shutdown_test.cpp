@@ -8,14 +8,14 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "about_dlg.h"
-#include "busy_flag.h"
-#include "control_ids.h"
-#include "flasher_app.h"
+#include "app/about_dlg.h"
+#include "app/busy_flag.h"
+#include "app/control_ids.h"
+#include "app/flasher_app.h"
+#include "app/paint/skin.h"
 #include "image/image_store.h"
-#include "paint/skin.h"
 #include "settings/safe_mode.h"
-#include "window_harness.h"
+#include "tests/app/window/window_harness.h"
 
 namespace quelt::test {
 namespace {

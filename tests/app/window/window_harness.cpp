@@ -1,4 +1,4 @@
-#include "window_harness.h"
+#include "tests/app/window/window_harness.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -12,9 +12,9 @@
 #include <QUrl>
 #include <fstream>
 
-#include "busy_flag.h"
-#include "control_ids.h"
-#include "flasher_app.h"
+#include "app/busy_flag.h"
+#include "app/control_ids.h"
+#include "app/flasher_app.h"
 #include "image/image_store.h"
 #include "link/chip_type.h"
 #include "link/erase.h"

@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "flasher_dlg.h"
+#include "app/flasher_dlg.h"
 #include "link/adapter.h"
-#include "link/recording_adapter.h"
 #include "link/sim/sim_adapter.h"
+#include "tests/support/recording_adapter.h"
 
 // Readable QString values in failure messages.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }

@@ -6,12 +6,12 @@
 #include <QPushButton>
 #include <chrono>
 
-#include "busy_flag.h"
-#include "control_ids.h"
+#include "app/busy_flag.h"
+#include "app/control_ids.h"
 #include "image/image_store.h"
 #include "link/erase.h"
 #include "link/work_buffer.h"
-#include "window_harness.h"
+#include "tests/app/window/window_harness.h"
 
 namespace quelt::test {
 namespace {

@@ -1,6 +1,6 @@
-#include "safe_mode.h"
+#include "settings/safe_mode.h"
 
-#include "registry_key.h"
+#include "settings/registry_key.h"
 
 namespace quelt {
 namespace {

@@ -1,8 +1,8 @@
-#include "registry_key.h"
+#include "settings/registry_key.h"
 
 #include <cstring>
 
-#include "settings_store.h"
+#include "settings/settings_store.h"
 
 namespace quelt {
 

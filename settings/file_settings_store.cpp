@@ -1,4 +1,4 @@
-#include "file_settings_store.h"
+#include "settings/file_settings_store.h"
 
 #include <fcntl.h>
 #include <pwd.h>

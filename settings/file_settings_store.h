@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "settings_store.h"
+#include "settings/settings_store.h"
 
 namespace quelt {
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "adapter.h"
+#include "link/adapter.h"
 
 namespace quelt {
 

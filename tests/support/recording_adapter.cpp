@@ -1,4 +1,4 @@
-#include "recording_adapter.h"
+#include "tests/support/recording_adapter.h"
 
 namespace quelt {
 

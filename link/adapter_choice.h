@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "../adapter.h"
+#include "link/adapter.h"
 
 namespace quelt {
 

@@ -1,7 +1,7 @@
-#include "adapter_choice.h"
+#include "link/adapter_choice.h"
 
-#include "library_adapter.h"
-#include "sim_adapter.h"
+#include "link/library_adapter.h"
+#include "link/sim/sim_adapter.h"
 
 namespace quelt {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "registry_key.h"
+#include "settings/registry_key.h"
 
 namespace quelt {
 

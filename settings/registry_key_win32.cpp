@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "settings_store.h"
+#include "settings/settings_store.h"
 
 namespace quelt {
 namespace {
