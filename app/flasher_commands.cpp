@@ -138,6 +138,9 @@ int FlasherDlg::ReportConnection() {
 
 bool FlasherDlg::OpenAdapterOrReport() {
   if (AdapterOpen() == 0) return true;
+  // The user sees the box; why the open failed goes to standard error for whoever can act on it.
+  const std::string why = CurrentAdapter().OpenError();
+  if (!why.empty()) std::fprintf(stderr, "quelt-flasher: adapter: %s\n", why.c_str());
   ShowMessageBox({kAdapterNotFoundText, kAdapterNotFoundCaption, BoxIcon::Error}, this);
   SetStatusDirect(kCantConnectStatus);
   return false;

@@ -25,6 +25,8 @@ int SpeedFor(Options::Speed speed) {
 int ConnectChip(const Options& options, const Console& console, const std::string& adapter_error) {
   if (AdapterOpen() != 0) {
     if (!adapter_error.empty()) console.Error("", adapter_error);
+    const std::string why = CurrentAdapter().OpenError();
+    if (!why.empty()) console.Error("", why);
     console.Error(kAdapterNotFoundCaption, kAdapterNotFoundText);
     return kExitAdapterNotFound;
   }

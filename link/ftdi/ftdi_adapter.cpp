@@ -78,8 +78,8 @@ bool FtdiAdapter::Claim() {
     ftdi_device_list* list = nullptr;
     const int count = ftdi_usb_find_all(ftdi_, &list, id.vendor, id.product);
     if (count < 0) {
-      open_error_ = std::string("FTDI adapter: cannot list USB devices: ") +
-                    ftdi_get_error_string(ftdi_);
+      open_error_ =
+          std::string("FTDI adapter: cannot list USB devices: ") + ftdi_get_error_string(ftdi_);
       for (ftdi_device_list*& l : lists) ftdi_list_free(&l);
       return false;
     }
@@ -134,8 +134,8 @@ bool FtdiAdapter::Claim() {
   if (chosen) {
     const std::string who = Describe(*chosen);
     auto fail = [&](const char* step) {
-      open_error_ = "FTDI adapter " + who + ": " + step + " failed: " +
-                    ftdi_get_error_string(ftdi_);
+      open_error_ =
+          "FTDI adapter " + who + ": " + step + " failed: " + ftdi_get_error_string(ftdi_);
       return false;
     };
     const int opened = ftdi_usb_open_dev(ftdi_, chosen->device);

@@ -92,7 +92,8 @@ void Configure() {
     const std::string item = text.substr(0, end);
     text = end == std::string::npos ? "" : text.substr(end + 1);
     const std::size_t eq = item.find('=');
-    const std::string name = item.substr(0, eq), value = eq == std::string::npos ? "" : item.substr(eq + 1);
+    const std::string name = item.substr(0, eq),
+                      value = eq == std::string::npos ? "" : item.substr(eq + 1);
     if (name == "dev") {
       FakeDevice d;
       char serial[64] = "", description[128] = "";
@@ -342,8 +343,9 @@ int ftdi_transfer_data_done(ftdi_transfer_control* tc) {
       std::this_thread::sleep_until(fake->next_due);
       continue;
     }
-    Fail(t->ftdi, -1, t->read ? "usb bulk read timed out (device stalled)"
-                              : "usb bulk write timed out (device stalled)");
+    Fail(t->ftdi, -1,
+         t->read ? "usb bulk read timed out (device stalled)"
+                 : "usb bulk write timed out (device stalled)");
     Forget(t);
     return -1;
   }

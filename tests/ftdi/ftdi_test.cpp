@@ -111,13 +111,15 @@ TEST_P(FtdiOpen, FindsClaimsAndIdentifies) {
 INSTANTIATE_TEST_SUITE_P(
     Devices, FtdiOpen,
     ::testing::Values(
-        OpenCase{"large_on_ft232r", "dev=0403:6001:A1:FT232R USB UART;chip=large", "", "", ChipLarge},
+        OpenCase{"large_on_ft232r", "dev=0403:6001:A1:FT232R USB UART;chip=large", "", "",
+                 ChipLarge},
         OpenCase{"base_on_ft232h", "dev=0403:6014:H1:Single RS232-HS;chip=base", "", "", ChipBase},
         OpenCase{"alt_on_ft2232h", "dev=0403:6010:D1:Dual RS232-HS;chip=alt", "", "", ChipAlt},
         OpenCase{"no_chip", "dev=0403:6001:A1:FT232R USB UART;chip=none", "", "", ChipNone},
         OpenCase{"line_stuck_high", "dev=0403:6001:A1:X;chip=large,stuck=high", "", "", ChipNone},
         OpenCase{"one_byte_buffers", "dev=0403:6001:A1:X;rx=1;tx=1;packet=1", "", "", ChipLarge},
-        OpenCase{"own_vid_pid", "dev=0403:6001:A1:X;dev=1234:abcd:Z9:Y", ":1234:abcd", "", ChipLarge},
+        OpenCase{"own_vid_pid", "dev=0403:6001:A1:X;dev=1234:abcd:Z9:Y", ":1234:abcd", "",
+                 ChipLarge},
         OpenCase{"by_serial", kTwo, ",serial=A2", "", ChipLarge},
         OpenCase{"by_index", kTwo, ",index=1", "", ChipLarge},
         OpenCase{"several_refused", kTwo, "",
