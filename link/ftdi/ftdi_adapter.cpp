@@ -3,6 +3,7 @@
 #include <ftdi.h>
 
 #include <cstdio>
+#include <utility>
 
 namespace quelt {
 namespace {
@@ -53,6 +54,7 @@ std::string Describe(const Candidate& c) {
 FtdiAdapter::FtdiAdapter(const FtdiOptions& options) : options_(options) {}
 
 FtdiAdapter::~FtdiAdapter() {
+  if (claimed_) FinishRead();
   if (ftdi_) ftdi_free(ftdi_);
 }
 
@@ -152,7 +154,7 @@ bool FtdiAdapter::Claim() {
                 (SetByteClock(options_.clock) || fail("setting the byte clock"));
       // All outputs low, and a first proof that bytes and samples flow.
       const uint8_t low = 0;
-      if (claimed && !Stream(&low, 1)) {
+      if (claimed && !(Send(&low, 1) && FinishRead())) {
         claimed = fail("the first transfer");
       }
       if (!claimed) ftdi_usb_close(ftdi_);
@@ -188,34 +190,44 @@ void FtdiAdapter::ReportTransferFailure(const char* what) {
   transfer_failed_ = true;
 }
 
-bool FtdiAdapter::Stream(const uint8_t* bytes, uint32_t count) {
-  if (samples_.size() < count) samples_.resize(count);
-  // The read goes first, so that the device finds room for its samples from the first byte on.
-  ftdi_transfer_control* read = ftdi_read_data_submit(ftdi_, samples_.data(), count);
-  if (!read) {
-    ReportTransferFailure("starting a read");
-    return false;
-  }
+bool FtdiAdapter::Send(const uint8_t* bytes, uint32_t count) {
   ftdi_transfer_control* write =
       ftdi_write_data_submit(ftdi_, const_cast<uint8_t*>(bytes), static_cast<int>(count));
   if (!write) {
     ReportTransferFailure("starting a write");
-    ftdi_transfer_data_cancel(read, nullptr);
     return false;
   }
-  const int wrote = ftdi_transfer_data_done(write);
-  const int got = ftdi_transfer_data_done(read);
-  if (wrote != static_cast<int>(count) || got != static_cast<int>(count)) {
-    ReportTransferFailure(wrote != static_cast<int>(count) ? "a write" : "a read");
+  // libftdi reads through one buffer of its own, so one read at a time: the previous bytes'
+  // samples first (these bytes' samples, coming behind them, push them out in full packets),
+  // then a read for these bytes, in flight while they go out.
+  bool ok = FinishRead();
+  if (samples_.size() < count) samples_.resize(count);
+  read_ = ftdi_read_data_submit(ftdi_, samples_.data(), static_cast<int>(count));
+  read_count_ = count;
+  if (!read_) {
+    ReportTransferFailure("starting a read");
+    ftdi_transfer_data_cancel(write, nullptr);
     return false;
   }
-  return true;
+  if (ftdi_transfer_data_done(write) != static_cast<int>(count)) {
+    ReportTransferFailure("a write");
+    ok = false;
+  }
+  return ok;
+}
+
+bool FtdiAdapter::FinishRead() {
+  if (!read_) return true;
+  const int got = ftdi_transfer_data_done(std::exchange(read_, nullptr));
+  if (got == static_cast<int>(read_count_)) return true;
+  ReportTransferFailure("a read");
+  return false;
 }
 
 uint32_t FtdiAdapter::Write(const uint8_t* bytes, uint32_t count, uint32_t* written) {
   if (written) *written = 0;
   if (!claimed_ || count == 0) return 0;
-  if (!Stream(bytes, count)) return 1;
+  if (!Send(bytes, count)) return 1;
   last_output_ = bytes[count - 1];
   if (written) *written = count;
   return 0;
@@ -226,7 +238,7 @@ uint32_t FtdiAdapter::Read(uint8_t* input) {
   // The sample of a byte is the pin state before it: send the last output once more (no strobe
   // edge, nothing new on the bus) and its sample shows the chip's answer to all bytes so far.
   const uint8_t again = last_output_;
-  if (!Stream(&again, 1)) return 1;
+  if (!Send(&again, 1) || !FinishRead()) return 1;
   *input = samples_[0];
   return 0;
 }

@@ -4,9 +4,11 @@
 //
 // In synchronous bit-bang mode the device samples the pins, then puts out the byte it was sent,
 // and queues the sample for the host; it puts out a byte only while there is room for its sample.
-// So every write here reads back as many samples as it sends, with the reads in flight while the
+// So every write here reads back as many samples as it sends, with the read in flight while the
 // bytes go out, and a read sends one more copy of the last output byte, whose sample is the pin
-// state after everything written so far.
+// state after everything written so far. A write returns once the device has taken its bytes
+// (a buffer's worth at most still to go out, in order, before anything sent later) and leaves
+// the read of its samples to the next call, so that a run of writes costs no round trip each.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +20,7 @@
 #include "link/ftdi/ftdi_options.h"
 
 struct ftdi_context;
+struct ftdi_transfer_control;
 
 namespace quelt {
 
@@ -43,8 +46,11 @@ class FtdiAdapter final : public Adapter {
  private:
   bool Claim();
   bool SetByteClock(uint32_t bytes_per_second);
-  // Sends `count` bytes and reads their `count` samples into samples_.
-  bool Stream(const uint8_t* bytes, uint32_t count);
+  // Sends `count` bytes, returning once the device has taken them, with the read of their
+  // samples into samples_ left in flight.
+  bool Send(const uint8_t* bytes, uint32_t count);
+  // Waits for the read in flight, if any: then samples_ holds the samples of the last Send.
+  bool FinishRead();
   void ReportTransferFailure(const char* what);
 
   FtdiOptions options_;
@@ -55,6 +61,8 @@ class FtdiAdapter final : public Adapter {
   uint32_t byte_clock_ = 0;
   uint8_t last_output_ = 0;
   std::vector<uint8_t> samples_;
+  ftdi_transfer_control* read_ = nullptr;
+  uint32_t read_count_ = 0;
   std::string open_error_;
 };
 

@@ -13,11 +13,12 @@
 //   chip=OPTIONS    the chip behind the opened device, as after "sim:" (default: large)
 //   rx=N, tx=N      the device's buffers: bytes from the host, samples to it (128, 384)
 //   packet=N        samples per USB packet (62)
-//   latency=US      added to each read transfer's completion, in microseconds (0)
+//   latency=US      the latency timer, in microseconds (0): fewer samples than a packet holds
+//                   go to the host only once this long has passed since they began to wait
 //   pace            put bytes out at the byte clock in real time
 //   denied          opening a device fails as libusb_open() does without permission
-//   ref=N           the byte clock at which the chip counts one tick per byte (1000000); at
-//                   half of it or slower the chip counts two, as the emulator does at speed 3
+// The chip counts one tick per byte at the default clock of 1,000,000 bytes/s and two at half of
+// it or slower, as the emulator does at speeds 2 and 3.
 #include <ftdi.h>
 
 #include <algorithm>
@@ -57,7 +58,6 @@ struct Fake {
   std::size_t rx_size = 128, tx_size = 384, packet = 62;
   std::chrono::microseconds latency{0};
   bool pace = false, denied = false;
-  uint64_t ref = 1000000;
 
   quelt::FlashStore flash;
   std::vector<uint8_t> bad_masks;
@@ -70,7 +70,7 @@ struct Fake {
   uint64_t rate = 0;
   std::deque<uint8_t> rx, tx;
   std::deque<Transfer*> writes, reads;
-  Clock::time_point next_due{};
+  Clock::time_point next_due{}, tx_since{};
   bool idle = true;
 };
 
@@ -105,15 +105,13 @@ void Configure() {
       fake->devices.push_back({uint16_t(vendor), uint16_t(product), serial, description});
     } else if (name == "chip") {
       chip = value;
-    } else if (name == "rx" || name == "tx" || name == "packet" || name == "latency" ||
-               name == "ref") {
+    } else if (name == "rx" || name == "tx" || name == "packet" || name == "latency") {
       const uint64_t n = std::strtoull(value.c_str(), nullptr, 10);
       if (n == 0) Refuse("bad " + item);
       if (name == "rx") fake->rx_size = n;
       if (name == "tx") fake->tx_size = n;
       if (name == "packet") fake->packet = n;
       if (name == "latency") fake->latency = std::chrono::microseconds(n);
-      if (name == "ref") fake->ref = n;
     } else if (item == "pace" || item == "denied") {
       (item == "pace" ? fake->pace : fake->denied) = true;
     } else if (!item.empty()) {
@@ -168,6 +166,7 @@ std::size_t PutOut(Fake& f) {
     n = now < f.next_due ? 0 : std::min<std::size_t>(n, (now - f.next_due) / period + 1);
     f.next_due += n * period;
   }
+  if (n > 0 && f.tx.empty()) f.tx_since = Clock::now();
   for (std::size_t i = 0; i < n; ++i) {
     f.tx.push_back(Sample(f));
     const uint8_t byte = f.rx.front();
@@ -176,7 +175,7 @@ std::size_t PutOut(Fake& f) {
     f.pins = byte;
   }
   f.bytes_out += n;
-  if (f.rx.empty()) f.idle = true;
+  f.idle = f.rx.empty() && f.writes.empty();  // nothing more from the host: the clock waits
   return n;
 }
 
@@ -195,12 +194,14 @@ bool Step(Fake& f) {
     moved = true;
   }
   moved = PutOut(f) > 0 || moved;
-  if (!f.reads.empty() && !f.tx.empty()) {
+  const bool flush = f.tx.size() >= f.packet || Clock::now() >= f.tx_since + f.latency;
+  if (!f.reads.empty() && !f.tx.empty() && flush) {
     Transfer* r = f.reads.front();
     const int n = std::min({int(f.packet), int(f.tx.size()), r->size - r->offset});
     std::copy_n(f.tx.begin(), n, r->buf + r->offset);
     f.tx.erase(f.tx.begin(), f.tx.begin() + n);
     r->offset += n;
+    f.tx_since = Clock::now();
     if (r->offset == r->size) {
       r->completed = 1;
       f.reads.pop_front();
@@ -323,7 +324,7 @@ int ftdi_set_baudrate(ftdi_context* ftdi, int baudrate) {
   if (baudrate <= 0) return Fail(ftdi, -1, "Silly baudrate <= 0.");
   ftdi->baudrate = baudrate;
   fake->rate = uint64_t(baudrate) * (ftdi->bitbang_enabled ? 4 : 1);
-  if (fake->chip) fake->chip->SetSpeed(fake->rate * 2 <= fake->ref ? 3 : 2);
+  if (fake->chip) fake->chip->SetSpeed(fake->rate <= 500000 ? 3 : 2);
   return 0;
 }
 
@@ -343,13 +344,16 @@ int ftdi_transfer_data_done(ftdi_transfer_control* tc) {
       std::this_thread::sleep_until(fake->next_due);
       continue;
     }
+    if (!fake->reads.empty() && !fake->tx.empty()) {  // the latency timer will send them
+      std::this_thread::sleep_until(fake->tx_since + fake->latency);
+      continue;
+    }
     Fail(t->ftdi, -1,
          t->read ? "usb bulk read timed out (device stalled)"
                  : "usb bulk write timed out (device stalled)");
     Forget(t);
     return -1;
   }
-  if (t->read && fake->latency.count() > 0) std::this_thread::sleep_for(fake->latency);
   const int done = t->offset;
   Forget(t);
   return done;
