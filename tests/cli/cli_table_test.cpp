@@ -582,7 +582,9 @@ class CliTable : public ::testing::Test {
     std::optional<std::string> adapter = c.adapter;
     if (!c.ftdi.empty()) {
       run.env["QUELT_FAKE_FTDI"] = c.ftdi + ";chip=" + sim;
+#ifdef QUELT_FAKE_FTDI_DIR
       run.env["LD_LIBRARY_PATH"] = QUELT_FAKE_FTDI_DIR;
+#endif
       if (!adapter) adapter = "ftdi";
     }
     if (!adapter) {
