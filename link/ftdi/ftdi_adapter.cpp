@@ -18,23 +18,11 @@ constexpr const char* kUdevRuleHint =
 constexpr int kLibusbOpenFailed = -4;
 
 // Adapter bytes per second for each unit of the value given to ftdi_set_baudrate in bit-bang
-// mode. libftdi multiplies the value by four before it picks the divisor, and the device then
-// moves one byte per period of that rate. This is taken from the vendor's bit-bang notes for the
-// R series and assumed for the others; it has not been measured on hardware.
-uint32_t BytesPerBaudUnit(ftdi_chip_type type) {
-  switch (type) {
-    case TYPE_2232H:
-    case TYPE_4232H:
-    case TYPE_232H:
-    case TYPE_AM:
-    case TYPE_BM:
-    case TYPE_2232C:
-    case TYPE_R:
-    case TYPE_230X:
-      break;
-  }
-  return 4;
-}
+// mode: libftdi multiplies the value by four before it picks the divisor, and the device moves
+// one byte per period of that rate. This follows the vendor's bit-bang notes for the R series and
+// is assumed for the H series, whose bit-bang clock may differ; none of it has been measured on
+// hardware yet (the README says how to check).
+constexpr uint32_t kBytesPerBaudUnit = 4;
 
 struct Candidate {
   FtdiUsbId id;
@@ -157,7 +145,10 @@ bool FtdiAdapter::Claim() {
       if (claimed && !(Send(&low, 1) && FinishRead())) {
         claimed = fail("the first transfer");
       }
-      if (!claimed) ftdi_usb_close(ftdi_);
+      if (!claimed) {
+        if (read_) ftdi_transfer_data_cancel(std::exchange(read_, nullptr), nullptr);
+        ftdi_usb_close(ftdi_);
+      }
     }
     if (claimed) {
       std::fprintf(stderr, "FTDI adapter: opened %s at %u adapter bytes/s\n", who.c_str(),
@@ -169,14 +160,13 @@ bool FtdiAdapter::Claim() {
 }
 
 bool FtdiAdapter::SetByteClock(uint32_t bytes_per_second) {
-  const uint32_t unit = BytesPerBaudUnit(ftdi_->type);
-  if (ftdi_set_baudrate(ftdi_, static_cast<int>(bytes_per_second / unit)) != 0) return false;
-  byte_clock_ = bytes_per_second / unit * unit;
+  const uint32_t value = bytes_per_second / kBytesPerBaudUnit;
+  if (ftdi_set_baudrate(ftdi_, static_cast<int>(value)) != 0) return false;
+  byte_clock_ = value * kBytesPerBaudUnit;
   return true;
 }
 
 uint32_t FtdiAdapter::Speed(int32_t speed) {
-  speed_ = speed;
   if (!claimed_) return 0;
   return SetByteClock(speed == 3 ? options_.clock / 2 : options_.clock) ? 0 : 1;
 }

@@ -57,7 +57,6 @@ class FtdiAdapter final : public Adapter {
   ftdi_context* ftdi_ = nullptr;
   bool claimed_ = false;
   bool transfer_failed_ = false;
-  int32_t speed_ = 2;
   uint32_t byte_clock_ = 0;
   uint8_t last_output_ = 0;
   std::vector<uint8_t> samples_;
