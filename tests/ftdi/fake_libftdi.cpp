@@ -68,7 +68,7 @@ struct Fake {
   bool syncbb = false;
   uint8_t mask = 0, pins = 0;
   uint64_t rate = 0;
-  std::deque<uint8_t> rx, tx;
+  std::deque<uint8_t> rx, tx, host;  // host: samples received, not yet read
   std::deque<Transfer*> writes, reads;
   Clock::time_point next_due{}, tx_since{};
   bool idle = true;
@@ -195,20 +195,24 @@ bool Step(Fake& f) {
   }
   moved = PutOut(f) > 0 || moved;
   const bool flush = f.tx.size() >= f.packet || Clock::now() >= f.tx_since + f.latency;
-  if (!f.reads.empty() && !f.tx.empty() && flush) {
-    Transfer* r = f.reads.front();
-    const int n = std::min({int(f.packet), int(f.tx.size()), r->size - r->offset});
-    std::copy_n(f.tx.begin(), n, r->buf + r->offset);
+  if (f.reads.empty()) return moved;  // no read in flight: nothing comes back
+  if (!f.tx.empty() && flush) {       // one USB packet; what the read does not take, libftdi keeps
+    const std::size_t n = std::min(f.packet, f.tx.size());
+    f.host.insert(f.host.end(), f.tx.begin(), f.tx.begin() + n);
     f.tx.erase(f.tx.begin(), f.tx.begin() + n);
-    r->offset += n;
     f.tx_since = Clock::now();
-    if (r->offset == r->size) {
-      r->completed = 1;
-      f.reads.pop_front();
-    }
     moved = true;
   }
-  return moved;
+  Transfer* r = f.reads.front();
+  const int n = std::min(int(f.host.size()), r->size - r->offset);
+  std::copy_n(f.host.begin(), n, r->buf + r->offset);
+  f.host.erase(f.host.begin(), f.host.begin() + n);
+  r->offset += n;
+  if (r->offset == r->size) {
+    r->completed = 1;
+    f.reads.pop_front();
+  }
+  return moved || n > 0;
 }
 
 void Forget(Transfer* t) {
@@ -302,6 +306,7 @@ int ftdi_tcioflush(ftdi_context* ftdi) {
   if (!ftdi->usb_dev) return Fail(ftdi, -3, "USB device unavailable");
   fake->rx.clear();
   fake->tx.clear();
+  fake->host.clear();
   return 0;
 }
 
