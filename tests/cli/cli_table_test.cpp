@@ -586,6 +586,8 @@ class CliTable : public ::testing::Test {
       run.env["LD_LIBRARY_PATH"] = QUELT_FAKE_FTDI_DIR;
 #endif
       if (!adapter) adapter = "ftdi";
+      // The simulated device decodes byte by byte: 2 MiB under the sanitizers takes minutes.
+      run.timeout = std::chrono::seconds(480);
     }
     if (!adapter) {
       if (via == Via::Library) {

@@ -68,7 +68,7 @@ struct Fake {
   bool syncbb = false;
   uint8_t mask = 0, pins = 0;
   uint64_t rate = 0;
-  std::deque<uint8_t> rx, tx, host;  // host: samples received, not yet read
+  std::vector<uint8_t> rx, tx, host;  // host: samples received, not yet read
   std::deque<Transfer*> writes, reads;
   Clock::time_point next_due{}, tx_since{};
   bool idle = true;
@@ -167,13 +167,14 @@ std::size_t PutOut(Fake& f) {
     f.next_due += n * period;
   }
   if (n > 0 && f.tx.empty()) f.tx_since = Clock::now();
+  const std::size_t at = f.tx.size();
+  f.tx.resize(at + n);
   for (std::size_t i = 0; i < n; ++i) {
-    f.tx.push_back(Sample(f));
-    const uint8_t byte = f.rx.front();
-    f.rx.pop_front();
-    if (f.chip) f.chip->Feed(&byte, 1);
-    f.pins = byte;
+    f.tx[at + i] = Sample(f);
+    if (f.chip) f.chip->Feed(&f.rx[i], 1);
+    f.pins = f.rx[i];
   }
+  f.rx.erase(f.rx.begin(), f.rx.begin() + n);
   f.bytes_out += n;
   f.idle = f.rx.empty() && f.writes.empty();  // nothing more from the host: the clock waits
   return n;
