@@ -18,6 +18,7 @@ packages=(
   libcli11-dev libssl-dev libftdi1-dev pkgconf
   g++-mingw-w64-i686
   python3 git
+  dpkg-dev lintian desktop-file-utils appstream help2man bash-completion man-db
 )
 
 missing=()
