@@ -1,5 +1,7 @@
 #include "app/workers.h"
 
+#include <cstdio>
+
 #include "app/control_ids.h"
 #include "app/flasher_dlg.h"
 
@@ -23,6 +25,8 @@ void WindowObserver::Progress(int32_t position) { window_->SetProgressPos(positi
 void WindowObserver::ProgressFull(int32_t high) { window_->SetProgressPos(high); }
 
 void WindowObserver::Box(const FlashBox& box) {
+  // Why an adapter was not found goes to standard error, for whoever can act on it.
+  if (!box.reason.empty()) std::fprintf(stderr, "quelt-flasher: adapter: %s\n", box.reason.c_str());
   window_->ShowBoxAndWait({box.text, box.caption, box.icon}, box.owned_by_window);
 }
 

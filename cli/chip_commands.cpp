@@ -77,8 +77,9 @@ class ConsoleObserver final : public FlashObserver {
     }
     progress_.End();
     std::string text = box.text;
-    if (box.result == FlashResult::AdapterNotFound && !context_.adapter_error.empty()) {
-      console.Error("", context_.adapter_error);
+    if (box.result == FlashResult::AdapterNotFound) {
+      if (!context_.adapter_error.empty()) console.Error("", context_.adapter_error);
+      if (!box.reason.empty()) console.Error("", box.reason);
     } else if (box.result == FlashResult::Mismatch) {
       text = MismatchText(box.failed_chunk_start, high_);
     } else if (box.result == FlashResult::VerifyOnBase && verify_after_write_) {

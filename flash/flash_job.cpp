@@ -48,8 +48,10 @@ bool FlashJob::Prepare() {
   result_ = FlashResult::Done;
   if (AdapterOpen() != 0) {
     // Nothing is sent to the chip after a failed open, not even the idle symbol.
-    observer_->Box({FlashResult::AdapterNotFound, kAdapterNotFoundText, kAdapterNotFoundCaption,
-                    BoxIcon::Error});
+    FlashBox not_found{FlashResult::AdapterNotFound, kAdapterNotFoundText, kAdapterNotFoundCaption,
+                       BoxIcon::Error};
+    not_found.reason = AdapterOpenError();
+    observer_->Box(not_found);
     Say(StatusId::CantConnect, kCantConnectStatus, false);
     result_ = FlashResult::AdapterNotFound;
     return false;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace quelt {
 
@@ -55,6 +56,9 @@ struct FlashBox {
   BoxIcon icon;
   bool owned_by_window = true;      // false: no owner, the window stays usable while it shows
   int32_t failed_chunk_start = -1;  // a mismatch: the start of the 128 KiB chunk that failed
+  // An adapter not found: why its open failed, when the adapter can tell. Not for the box: the
+  // user sees "Quelt USB Adapter not found"; the front ends put this on standard error.
+  std::string reason = {};
 };
 
 class FlashObserver {

@@ -19,4 +19,6 @@ uint32_t QueltProgrammerWrite(const uint8_t* bytes, uint32_t count, uint32_t* wr
 
 uint32_t QueltProgrammerRead(uint8_t* input) { return current_adapter->Read(input); }
 
+std::string AdapterOpenError() { return current_adapter->OpenError(); }
+
 }  // namespace quelt

@@ -16,7 +16,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth x11-apps xdotool
   fonts-liberation2 fonts-dejavu-extra openbox imagemagick
-  libcli11-dev libssl-dev
+  libcli11-dev libssl-dev libftdi1-dev pkgconf
   g++-mingw-w64-i686
   python3 git
   dpkg-dev lintian desktop-file-utils appstream help2man bash-completion man-db
