@@ -8,5 +8,5 @@ quelt::FlasherApp the_app;
 int main(int argc, char** argv) {
   if (const auto status = quelt::AnswerHelpOrVersion(argc, argv)) return *status;
   the_app.InitInstance(argc, argv);
-  return 0;
+  return the_app.ExitStatus();
 }

@@ -2,6 +2,9 @@
 
 #include "link/library_adapter.h"
 #include "link/sim/sim_adapter.h"
+#ifndef _WIN32
+#include "link/ftdi/ftdi_adapter.h"
+#endif
 
 namespace quelt {
 
@@ -24,6 +27,16 @@ AdapterChoice ChooseAdapter(const std::string& name) {
   if (name == "ftdi" || name.starts_with("ftdi:") || name.starts_with("ftdi,")) {
     choice.error = "the FTDI adapter (\"" + name + "\") is not offered on Windows";
     choice.adapter = MakeMissingAdapter();
+    return choice;
+  }
+#else
+  if (IsFtdiAdapterName(name)) {
+    FtdiOptions options;
+    if (ParseFtdiOptions(name.substr(4), &options, &choice.error)) {
+      choice.adapter = std::make_unique<FtdiAdapter>(options);
+    } else {
+      choice.adapter = MakeMissingAdapter();
+    }
     return choice;
   }
 #endif

@@ -28,14 +28,14 @@ struct Surface {
   }
 };
 
-constexpr COLORREF kWhite = RGB(255, 255, 255);
-constexpr COLORREF kBlack = RGB(0, 0, 0);
-constexpr COLORREF kGrey = RGB(192, 192, 192);
-constexpr COLORREF kRed = RGB(200, 10, 20);
-constexpr COLORREF kBlue = RGB(10, 20, 220);
+constexpr COLORREF kWhite = Rgb(255, 255, 255);
+constexpr COLORREF kBlack = Rgb(0, 0, 0);
+constexpr COLORREF kGrey = Rgb(192, 192, 192);
+constexpr COLORREF kRed = Rgb(200, 10, 20);
+constexpr COLORREF kBlue = Rgb(10, 20, 220);
 
 TEST(BitBlt, ColourToMonochromeSetsBitsWhereTheSourceBackgroundColourIs) {
-  Surface src(4, 1, 32, {kGrey, kRed, kGrey, RGB(192, 192, 193)});
+  Surface src(4, 1, 32, {kGrey, kRed, kGrey, Rgb(192, 192, 193)});
   Surface dst(4, 1, 1);
   src.dc.SetBkColor(kGrey);
   src.dc.SetTextColor(kRed);  // not part of the rule
@@ -56,16 +56,16 @@ TEST(BitBlt, MonochromeToColourTakesTheDestinationTextAndBackgroundColours) {
 }
 
 TEST(BitBlt, RasterOperationsCombineTheConvertedSourceWithTheDestination) {
-  constexpr COLORREF d = RGB(0xF0, 0x0F, 0x55);
-  constexpr COLORREF s = RGB(0x3C, 0xC3, 0xFF);
+  constexpr COLORREF d = Rgb(0xF0, 0x0F, 0x55);
+  constexpr COLORREF s = Rgb(0x3C, 0xC3, 0xFF);
   struct Case {
     const char* name;
     DWORD rop;
     COLORREF expected;
   } cases[] = {
       {"SRCCOPY", SRCCOPY, s},
-      {"SRCAND", SRCAND, RGB(0x30, 0x03, 0x55)},
-      {"SRCPAINT", SRCPAINT, RGB(0xFC, 0xCF, 0xFF)},
+      {"SRCAND", SRCAND, Rgb(0x30, 0x03, 0x55)},
+      {"SRCPAINT", SRCPAINT, Rgb(0xFC, 0xCF, 0xFF)},
   };
   for (const Case& c : cases) {
     Surface src(1, 1, 32, {s});

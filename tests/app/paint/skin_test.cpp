@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include "app/paint/templates.h"
+
 namespace quelt {
 namespace {
 
@@ -21,7 +23,7 @@ struct Logo {
   Bitmap logo;
   Bitmap mask;
   Logo() {
-    EXPECT_NE(LoadBackground(logo, nullptr, kLogoBitmapId), 0);
+    EXPECT_NE(LoadBackground(logo, nullptr, IDB_BACKGROUND), 0);
     BuildMask(logo, mask, 0, 2, 2);
   }
 };
@@ -48,7 +50,7 @@ TEST(BuildMask, MarksExactlyTheKeyPixelsAndBlackensThemInTheLogo) {
 }
 
 TEST(BuildMask, AnExplicitKeyIgnoresThePosition) {
-  constexpr COLORREF a = RGB(10, 20, 30), b = RGB(40, 50, 60);
+  constexpr COLORREF a = Rgb(10, 20, 30), b = Rgb(40, 50, 60);
   struct Case {
     const char* name;
     COLORREF key;
@@ -56,7 +58,7 @@ TEST(BuildMask, AnExplicitKeyIgnoresThePosition) {
   } cases[] = {
       {"key of the pixel at (1, 0)", 0, {false, true, false, true}},
       {"explicit key", a, {true, false, true, false}},
-      {"explicit key matching nothing", RGB(1, 1, 1), {false, false, false, false}},
+      {"explicit key matching nothing", Rgb(1, 1, 1), {false, false, false, false}},
   };
   for (const Case& c : cases) {
     Bitmap image, mask;
@@ -66,7 +68,7 @@ TEST(BuildMask, AnExplicitKeyIgnoresThePosition) {
     for (int x = 0; x < 4; ++x) {
       EXPECT_EQ(MaskBit(mask, x, 0), c.expected[x]) << c.name << " x " << x;
       const COLORREF kept = x % 2 ? b : a;
-      EXPECT_EQ(FromQRgb(image.Image().pixel(x, 0)), c.expected[x] ? RGB(0, 0, 0) : kept)
+      EXPECT_EQ(FromQRgb(image.Image().pixel(x, 0)), c.expected[x] ? Rgb(0, 0, 0) : kept)
           << c.name << " x " << x;
     }
   }
@@ -89,7 +91,7 @@ TEST(LoadBackground, ASecondCallReleasesTheFirstImage) {
   ASSERT_TRUE(picture.save(QString::fromLocal8Bit(png), "PNG"));
 
   Bitmap bitmap;
-  ASSERT_NE(LoadBackground(bitmap, nullptr, kLogoBitmapId), 0);
+  ASSERT_NE(LoadBackground(bitmap, nullptr, IDB_BACKGROUND), 0);
   EXPECT_EQ(bitmap.Image().size(), QSize(128, 128));
   ASSERT_NE(LoadBackground(bitmap, small.constData(), 0), 0);
   EXPECT_EQ(bitmap.Image().size(), QSize(5, 3));
@@ -100,7 +102,7 @@ TEST(LoadBackground, ASecondCallReleasesTheFirstImage) {
   EXPECT_EQ(LoadBackground(bitmap, png.constData(), 0), 0);  // only bitmaps are read
   EXPECT_EQ(LoadBackground(bitmap, nullptr, 1005), 0);
   // The resource id counts by its low 16 bits.
-  EXPECT_NE(LoadBackground(bitmap, nullptr, 0x10000 + kLogoBitmapId), 0);
+  EXPECT_NE(LoadBackground(bitmap, nullptr, 0x10000 + IDB_BACKGROUND), 0);
 }
 
 // What a correct paint shows at client pixel (x, y) over face.
@@ -157,8 +159,8 @@ TEST(PaintLogo, TheNextPaintUsesAChangedButtonFace) {
   const QImage picture = ResourcePicture();
   Logo l;
   QImage client(kClient, QImage::Format_RGB32);
-  PaintLogo(client, {0, 0, 354, 153}, RGB(239, 239, 239), l.logo, l.mask);
-  PaintLogo(client, {0, 0, 354, 153}, RGB(60, 120, 90), l.logo, l.mask);
+  PaintLogo(client, {0, 0, 354, 153}, Rgb(239, 239, 239), l.logo, l.mask);
+  PaintLogo(client, {0, 0, 354, 153}, Rgb(60, 120, 90), l.logo, l.mask);
   for (int y = 0; y < kClient.height(); ++y) {
     for (int x = 0; x < kClient.width(); ++x) {
       ASSERT_EQ(client.pixel(x, y), Expected(picture, x, y, qRgb(60, 120, 90))) << x << "," << y;
@@ -170,7 +172,7 @@ TEST(PaintLogo, WithoutALogoPaintsOnlyTheButtonFace) {
   Bitmap logo, mask;
   QImage client(kClient, QImage::Format_RGB32);
   client.fill(Qt::magenta);
-  PaintLogo(client, {0, 0, 354, 153}, RGB(239, 239, 239), logo, mask);
+  PaintLogo(client, {0, 0, 354, 153}, Rgb(239, 239, 239), logo, mask);
   for (int y = 0; y < kClient.height(); ++y) {
     for (int x = 0; x < kClient.width(); ++x) {
       ASSERT_EQ(client.pixel(x, y), qRgb(239, 239, 239)) << x << "," << y;
@@ -178,44 +180,8 @@ TEST(PaintLogo, WithoutALogoPaintsOnlyTheButtonFace) {
   }
 }
 
-TEST(Minimised, IconPositionHalvesTheFreeSpaceTowardZero) {
-  struct Case {
-    int w, h;
-    POINT expected;
-  } cases[] = {
-      {36, 36, {2, 2}}, {35, 35, {2, 2}}, {0, 0, {-15, -15}},
-      {32, 32, {0, 0}}, {31, 30, {0, 0}}, {160, 37, {64, 3}},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(IconPosition(c.w, c.h, 32, 32), c.expected) << c.w << "x" << c.h;
-  }
-  EXPECT_EQ(GetSystemMetrics(SM_CXICON), 32);
-  EXPECT_EQ(GetSystemMetrics(SM_CYICON), 32);
-}
-
-TEST(Minimised, PaintsTheIconAtItsPositionOverTheBackground) {
-  const QIcon icon = LoadAppIcon(kAppIconId);
-  ASSERT_FALSE(icon.isNull());
-  const QImage image = icon.pixmap(QSize(32, 32), 1.0).toImage();
-  ASSERT_EQ(image.size(), QSize(32, 32));
-  const QRgb background = qRgb(239, 239, 239);
-  QImage client(36, 36, QImage::Format_RGB32);
-  client.fill(Qt::magenta);
-  PaintIconic(client, {0, 0, 36, 36}, FromQRgb(background), icon);
-  for (int y = 0; y < 36; ++y) {
-    for (int x = 0; x < 36; ++x) {
-      const int ix = x - 2, iy = y - 2;
-      const bool on_icon = ix >= 0 && ix < 32 && iy >= 0 && iy < 32;
-      const QRgb p = on_icon ? image.pixel(ix, iy) : 0;
-      // The icon's pixels are opaque or fully transparent.
-      const QRgb expected = on_icon && qAlpha(p) == 255 ? (p | 0xFF000000) : background;
-      ASSERT_EQ(client.pixel(x, y), expected) << x << "," << y;
-    }
-  }
-}
-
-TEST(Minimised, TheAppIconHasItsThreeSizes) {
-  const QIcon icon = LoadAppIcon(kAppIconId);
+TEST(AppIcon, HasItsThreeSizes) {
+  const QIcon icon = LoadAppIcon(IDR_MAINFRAME);
   EXPECT_EQ(icon.availableSizes(), (QList<QSize>{{16, 16}, {32, 32}, {48, 48}}));
   EXPECT_TRUE(LoadAppIcon(8).isNull());
 }
