@@ -30,7 +30,10 @@ uint32_t CallLoggingAdapter::Write(const uint8_t* bytes, uint32_t count, uint32_
   for (uint32_t i = 0; i < count; ++i) hash = (hash ^ bytes[i]) * 0x100000001b3ull;
   std::string line = "write " + std::to_string(count) + " " + Hex(hash, 16);
   if (count <= 512) {
-    for (uint32_t i = 0; i < count; ++i) line += " " + Hex(bytes[i], 2);
+    for (uint32_t i = 0; i < count; ++i) {
+      line += ' ';
+      line += Hex(bytes[i], 2);
+    }
   }
   const uint32_t result = inner_.Write(bytes, count, written);
   line_(line);
