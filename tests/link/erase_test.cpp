@@ -53,6 +53,7 @@ TEST_F(Erase, OneBlockPollsUntilTwoReadsAgree) {
       {ChipBase, ChipAnswers({0x40, 0x40}), 2},
       {ChipLarge, ChipAnswers({0xFF, 0xFF}), 2},
       {ChipLarge, ChipAnswers({0x80, 0x81, 0x81}), 3},  // 0x80 and 0x81 differ in bit 0 only
+      {ChipBase, ChipAnswers({0x00, 0x80, 0x80}), 3},   // and 0x00 and 0x80 in bit 7 only
   };
   for (const auto& c : cases) {
     Fresh(c.type);
