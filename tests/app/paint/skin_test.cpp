@@ -7,6 +7,9 @@
 
 #include <QTemporaryDir>
 
+#include "app/paint/bitmap.h"
+#include "app/paint/dc.h"
+
 namespace quelt {
 namespace {
 
@@ -183,6 +186,40 @@ TEST(Minimised, PaintsTheIconAtItsPositionOverTheBackground) {
       const QRgb expected = on_icon && qAlpha(p) == 255 ? (p | 0xFF000000) : background;
       ASSERT_EQ(client.pixel(x, y), expected) << x << "," << y;
     }
+  }
+}
+
+// The window blits whole bitmaps with SRCCOPY, SRCAND and SRCPAINT only; any other operation is
+// refused, and a transfer reaching past its source leaves the pixels there as they were.
+TEST(Raster, OtherOperationsAreRefusedAndTransfersClippedToTheSource) {
+  constexpr QRgb kRed = 0xFFC80A14, kBlue = 0xFF0A14DC, kGrey = 0xFFC0C0C0;
+  const struct {
+    int xs;
+    DWORD rop;
+    std::vector<QRgb> expected;
+  } cases[] = {
+      {0, SRCCOPY, {kRed, kBlue, kGrey, kGrey}},
+      {1, SRCCOPY, {kBlue, kGrey, kGrey, kGrey}},
+      {-1, SRCCOPY, {kGrey, kRed, kBlue, kGrey}},
+      {2, SRCCOPY, {kGrey, kGrey, kGrey, kGrey}},
+      {0, 0x00660046 /* SRCINVERT */, {kGrey, kGrey, kGrey, kGrey}},
+  };
+  for (const auto& c : cases) {
+    Bitmap source_bitmap, target_bitmap;
+    source_bitmap.CreateBitmap(2, 1, 1, 32);
+    source_bitmap.Image().setPixel(0, 0, kRed);
+    source_bitmap.Image().setPixel(1, 0, kBlue);
+    target_bitmap.CreateBitmap(4, 1, 1, 32);
+    target_bitmap.Image().fill(kGrey);
+    DC source, target;
+    source.CreateCompatibleDC(nullptr);
+    target.CreateCompatibleDC(nullptr);
+    source.SelectObject(&source_bitmap);
+    target.SelectObject(&target_bitmap);
+    EXPECT_EQ(target.BitBlt(0, 0, 4, 1, &source, c.xs, 0, c.rop), c.rop == SRCCOPY);
+    std::vector<QRgb> row;
+    for (int x = 0; x < 4; ++x) row.push_back(target_bitmap.Image().pixel(x, 0));
+    EXPECT_EQ(row, c.expected) << "xs " << c.xs << " rop " << std::hex << c.rop;
   }
 }
 
