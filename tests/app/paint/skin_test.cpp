@@ -221,6 +221,17 @@ TEST(Raster, OtherOperationsAreRefusedAndTransfersClippedToTheSource) {
     for (int x = 0; x < 4; ++x) row.push_back(target_bitmap.Image().pixel(x, 0));
     EXPECT_EQ(row, c.expected) << "xs " << c.xs << " rop " << std::hex << c.rop;
   }
+  // A fresh memory context holds a monochrome bitmap, so its compatible bitmaps are monochrome;
+  // a paint context's are in colour.
+  DC memory;
+  memory.CreateCompatibleDC(nullptr);
+  QImage client(8, 8, QImage::Format_RGB32);
+  PaintDC paint(client, {0, 0, 8, 8});
+  Bitmap mono, colour;
+  mono.CreateCompatibleBitmap(memory, 8, 8);
+  colour.CreateCompatibleBitmap(paint, 8, 8);
+  EXPECT_TRUE(mono.IsMonochrome());
+  EXPECT_FALSE(colour.IsMonochrome());
 }
 
 }  // namespace
