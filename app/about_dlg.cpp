@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "app/dialog_font.h"
 #include "app/paint/skin.h"
 #include "app/paint/templates.h"
 
@@ -13,6 +14,10 @@ AboutDlg::AboutDlg(QWidget* owner) : QDialog(owner) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setFixedSize(kAboutTemplate.ClientPixels());
+  // Modal to its owner only: a box without an owner stays usable beside it.
+  setWindowModality(Qt::WindowModal);
+  // A window of its own: it takes no font from the main window.
+  setFont(DialogFont());
 
   for (const ControlTemplate& control : kAboutControls) {
     QWidget* widget = nullptr;
@@ -20,7 +25,7 @@ AboutDlg::AboutDlg(QWidget* owner) : QDialog(owner) {
       case ControlKind::Icon: {
         auto* icon = new QLabel(this);
         icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        icon->setPixmap(LoadAppIcon(control.icon).pixmap(32, 32));
+        icon->setPixmap(LoadAppIcon(control.icon).pixmap(kIconPixels, kIconPixels));
         widget = icon;
         break;
       }

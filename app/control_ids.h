@@ -7,7 +7,6 @@ namespace quelt {
 
 constexpr int kWriteButtonId = IDC_WRITE;
 constexpr int kVerifyButtonId = IDC_VERIFY;
-constexpr int kProgressBarId = IDC_PROGRESS;
 constexpr int kStatusLineId = IDC_STATUS;
 
 constexpr int kLoadBiosCommand = ID_FILE_LOADBIOS;

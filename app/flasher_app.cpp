@@ -16,7 +16,8 @@
 namespace quelt {
 
 bool FlasherApp::InitInstance(int& argc, char** argv, Adapter* adapter) {
-  if (!AllocateImage()) {
+  start_failed_ = !AllocateImage();
+  if (start_failed_) {
     std::fprintf(stderr, "quelt-flasher: not enough memory for the image buffer\n");
     return false;
   }

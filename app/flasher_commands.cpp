@@ -1,69 +1,66 @@
 // The window's commands: loading an image, safe mode, Write and Verify up to the worker start.
 #include <QAction>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <cstdio>
+#include <utility>
 
-#include "app/busy_flag.h"
+#include "app/control_ids.h"
 #include "app/flasher_dlg.h"
-#include "app/workers.h"
+#include "flash/image_words.h"
+#include "image/image_file.h"
 #include "image/image_load.h"
-#include "image/image_store.h"
-#include "link/adapter.h"
 #include "link/bus.h"
-#include "link/chip_type.h"
-#include "link/identify.h"
 #include "settings/safe_mode.h"
 #include "texts/user_texts.h"
 
 namespace quelt {
 namespace {
 
-BoxIcon ToBoxIcon(MessageBoxText::Icon icon) {
-  switch (icon) {
-    case MessageBoxText::Error:
-      return BoxIcon::Error;
-    case MessageBoxText::Warning:
-      return BoxIcon::Warning;
-    case MessageBoxText::Information:
-      return BoxIcon::Information;
-    case MessageBoxText::None:
-      break;
-  }
-  return BoxIcon::None;
-}
-
 const BoxContent kLoadWhileBusy{
     "A write or verify is in progress. Load the file when it has finished.", "Open file",
     BoxIcon::Information};
 
+// The two messages of image reading go to standard output, as the file is read.
+void PrintReadMessage(ReadFailure failure) {
+  const char* message = failure == ReadFailure::CannotOpen ? kCannotOpenMessage
+                        : failure == ReadFailure::TooBig   ? kTooBigMessage
+                                                           : nullptr;
+  if (!message) return;
+  // A message the console cannot take has no one else to go to.
+  (void)std::fputs(message, stdout);
+  (void)std::fflush(stdout);
+}
+
 }  // namespace
 
 int32_t FlasherDlg::LoadImageFile(const QString& path) {
-  const LoadOutcome outcome = LoadImageForDisplay(path.toStdString(), title_text_.toStdString());
-  if (outcome.show_box) {
-    ShowMessageBox({QString::fromStdString(outcome.box.text),
-                    QString::fromStdString(outcome.box.caption), ToBoxIcon(outcome.box.icon)},
-                   this);
-  }
-  if (outcome.set_status) SetStatusDirect(QString::fromStdString(outcome.status));
-  if (outcome.set_title) setWindowTitle(QString::fromStdString(outcome.title));
-  switch (outcome.kind) {
-    case LoadOutcome::Loaded:
+  const ImageLoad load = LoadAndCheckImage(path.toStdString());
+  switch (load.kind) {
+    case ImageLoad::Loaded:
       image_loaded_ = true;
-      break;
-    case LoadOutcome::Empty:
-    case LoadOutcome::BadMagic:
+      SetStatusDirect(kLoadedStatusStart + QString::number(load.size / 1024) + kLoadedStatusEnd);
+      SetTitle(title_text_ + " - '" + QString::fromStdString(load.name) + "' loaded");
+      return load.size;
+    case ImageLoad::Empty:
       image_loaded_ = false;
+      SetStatusDirect(kEmptyFileStatus);
       break;
-    case LoadOutcome::ReadFailed:
+    case ImageLoad::BadMagic:
+      image_loaded_ = false;
+      ShowMessageBox({kInvalidFileText, kInvalidFileCaption, BoxIcon::Warning}, this);
+      break;
+    case ImageLoad::ReadFailed:
+      PrintReadMessage(load.failure);
+      ShowMessageBox({ReadFailureText(load.failure), kReadErrorCaption, BoxIcon::Error}, this);
       break;
   }
-  return outcome.result;
+  return 0;
 }
 
 bool FlasherDlg::RefuseLoadWhileBusy() {
-  if (!BusyFlag()) return false;
+  if (!run_.Busy()) return false;
   ShowMessageBox(kLoadWhileBusy, this);
   return true;
 }
@@ -85,22 +82,24 @@ void FlasherDlg::OnLoadBios() {
   const QString bios_filter = "Bios files (*.qlz)";
   QFileDialog dialog(this, "Please select a Quelt JQ Bios file");
   dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setWindowModality(Qt::WindowModal);
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setNameFilters({"All (*)", bios_filter});
+  // The first filter is shown as "All". The dialog takes the patterns from the list above by
+  // position, so it still matches "*"; only the text in its list box changes.
+  if (auto* types = dialog.findChild<QComboBox*>("fileTypeCombo")) types->setItemText(0, "All");
   dialog.selectNameFilter(bios_filter);
   // Extensions match in any case.
   dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   const QString path = dialog.selectedFiles().front();
 
-  // Only a test that the file can be opened for reading.
-  std::FILE* test = std::fopen(path.toLocal8Bit().constData(), "r");
-  if (!test) {
+  // Only a test that the file can be opened for reading; a FIFO or a device fails it at once.
+  if (!TestOpenForReading(path.toStdString())) {
     ShowMessageBox({"File error", {}, BoxIcon::None}, this);
     return;
   }
-  (void)std::fclose(test);  // opened for reading only: nothing to lose
   image_loaded_ = LoadImageFile(path) != 0;
 }
 
@@ -116,76 +115,29 @@ void FlasherDlg::OnSafeMode() {
   }
 }
 
-int FlasherDlg::ReportConnection() {
-  const BoxContent kNoChip{kNoChipText, kConnectionErrorCaption, BoxIcon::Error};
-  const BoxContent kUnknownVersion{kUnknownVersionText, kConnectionErrorCaption, BoxIcon::Error};
-  switch (CurrentChipType()) {
-    case ChipNone:
-      SetStatus(kConnectionErrorCaption);
-      ShowMessageBox(kNoChip, this);
-      return -1;
-    case ChipBase:
-      SetStatus(kConnectedBase);
-      return 1;
-    case ChipLarge:
-      SetStatus(kConnectedLarge);
-      return 1;
-    default:
-      ShowMessageBox(kUnknownVersion, this);
-      return -1;
-  }
-}
-
-bool FlasherDlg::OpenAdapterOrReport() {
-  if (AdapterOpen() == 0) return true;
-  ShowMessageBox({kAdapterNotFoundText, kAdapterNotFoundCaption, BoxIcon::Error}, this);
-  SetStatusDirect(kCantConnectStatus);
-  return false;
-}
-
-bool FlasherDlg::BeginChipCommand() {
-  if (BusyFlag()) {
-    cancel_request_ = true;
-    return false;
-  }
-  if (!OpenAdapterOrReport()) return false;
-  AdapterSpeed(safe_mode_ ? 3 : 2);
-  IdentifyChip();
-  return true;
-}
-
-bool FlasherDlg::EnsureImageLoaded() {
-  if (!image_loaded_) OnLoadBios();
-  return image_loaded_;
-}
-
-void FlasherDlg::OnWrite() {
-  if (!BeginChipCommand()) return;
-  if (ReportConnection() != 1 || !EnsureImageLoaded()) {
-    IdleBus();
+void FlasherDlg::RunCommand(FlashCommand command, int button_id) {
+  if (run_.Busy()) {
+    run_.RequestCancel();
     return;
   }
-  if (CurrentChipType() == ChipBase && ImageSize() > kBaseChipMaxBytes) {
-    ShowMessageBox({kTooBigForBaseText, kTooBigCaption, BoxIcon::Error}, this);
-    SetStatusDirect(kTooBigStatus);
-    IdleBus();
-    return;
-  }
-  StartWorker(&WriteWorker);
+  FlashSteps steps;
+  steps.safe_mode = safe_mode_;
+  // With the adapter open: no image yet asks for one through Load Bios.
+  steps.image_needed = [this] {
+    if (!image_loaded_) OnLoadBios();
+    return image_loaded_;
+  };
+  steps.cancel_after_erase = [this] { return run_.CancelRequested(); };
+  FlashJob job(command, observer_, std::move(steps));
+  if (!job.Prepare()) return;
+  if (run_.Start([this, job, button_id] { RunWorker(this, job, button_id); })) return;
+  IdleBus();
+  ShowMessageBox({"The operation could not be started.", "Error", BoxIcon::Error}, this);
+  SetStatus("Ready");
 }
 
-void FlasherDlg::OnVerify() {
-  if (!BeginChipCommand()) return;
-  if (CurrentChipType() == ChipBase) {
-    ShowMessageBox({kNotImplementedText, kNotImplementedCaption, BoxIcon::Warning}, this);
-    IdleBus();
-    return;
-  }
-  if (ReportConnection() != 1 || !EnsureImageLoaded()) {
-    IdleBus();
-    return;
-  }
-  StartWorker(&VerifyWorker);
-}
+void FlasherDlg::OnWrite() { RunCommand(FlashCommand::Write, kWriteButtonId); }
+
+void FlasherDlg::OnVerify() { RunCommand(FlashCommand::Verify, kVerifyButtonId); }
 
 }  // namespace quelt

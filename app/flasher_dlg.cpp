@@ -16,23 +16,23 @@
 #include <QPushButton>
 #include <QThread>
 #include <QVBoxLayout>
+#include <optional>
 #include <semaphore>
 #include <string_view>
 
 #include "app/about_dlg.h"
-#include "app/busy_flag.h"
 #include "app/client_area.h"
 #include "app/control_ids.h"
+#include "app/dialog_font.h"
 #include "app/paint/skin.h"
 #include "app/paint/templates.h"
-#include "link/bus.h"
 #include "settings/safe_mode.h"
 #include "texts/user_texts.h"
 
 namespace quelt {
 
 FlasherDlg::FlasherDlg(QWidget* parent) : QDialog(parent), icon_(LoadAppIcon(IDR_MAINFRAME)) {
-  setWindowTitle(QString::fromUtf8(kFlasherTemplate.caption));
+  SetTitle(QString::fromUtf8(kFlasherTemplate.caption));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
@@ -85,6 +85,8 @@ void FlasherDlg::BuildMenu() {
 
 void FlasherDlg::BuildTemplate() {
   client_ = new ClientArea(this);
+  // The controls' face; the menu bar keeps the desktop's.
+  client_->setFont(DialogFont());
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
@@ -134,7 +136,7 @@ void FlasherDlg::BuildTemplate() {
         break;
       case ControlKind::Icon: {
         auto* icon = new QLabel(client_);
-        icon->setPixmap(LoadAppIcon(control.icon).pixmap(32, 32));
+        icon->setPixmap(LoadAppIcon(control.icon).pixmap(kIconPixels, kIconPixels));
         widget = icon;
         break;
       }
@@ -156,7 +158,6 @@ int FlasherDlg::DoModal() {
 }
 
 void FlasherDlg::OnInitDialog() {
-  cancel_request_ = false;
   safe_mode_ = true;
   image_loaded_ = false;
   title_text_ = kAppTitle;
@@ -211,7 +212,15 @@ QAction* FlasherDlg::Command(int id) const {
 
 QWidget* FlasherDlg::Client() const { return client_; }
 
+void FlasherDlg::SetTitle(const QString& title) {
+  // Qt takes "[*]" for the place of the modified marker and "[*][*]" for a literal "[*]":
+  // doubled, every "[*]" of an image name shows as it stands.
+  QString literal = title;
+  setWindowTitle(literal.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]")));
+}
+
 void FlasherDlg::OnAbout() {
+  // Window-modal (set by the box itself): the window waits, an ownerless box stays usable.
   AboutDlg about(this);
   about.exec();
 }
@@ -307,62 +316,18 @@ void FlasherDlg::FinishRun() {
   EnableButton(kWriteButtonId, true);
   SetButton(kVerifyButtonId, "Verify");
   EnableButton(kVerifyButtonId, true);
-  IdleBus();
-  cancel_request_ = false;
-  BusyFlag() = false;
+  run_.Finish();
   QMetaObject::invokeMethod(this, "RunEnded", Qt::QueuedConnection);
 }
 
-// ---- Worker start and the end of the window ----
-
-void FlasherDlg::StartWorker(void (*worker)(FlasherDlg*)) {
-  // A press that landed as the previous run ended, after it cleared the request but before it
-  // cleared the busy flag, left a request behind: it must not stop this run.
-  cancel_request_ = false;
-  BusyFlag() = true;
-  // A previous worker has already cleared the busy flag: only its return is left to wait for.
-  JoinWorker();
-  bool started = false;
-  if (!fail_next_start_) {
-    try {
-      worker_ = std::thread(worker, this);
-      started = true;
-    } catch (const std::system_error&) {
-    }
-  }
-  fail_next_start_ = false;
-  if (started) return;
-  BusyFlag() = false;
-  cancel_request_ = false;
-  IdleBus();
-  ShowMessageBox({"The operation could not be started.", "Error", BoxIcon::Error}, this);
-  SetStatus("Ready");
-}
-
-void FlasherDlg::JoinWorker() {
-  if (worker_.joinable()) worker_.join();
-}
+// ---- The end of the window ----
 
 void FlasherDlg::RunEnded() {
-  if (!close_pending_) return;
-  if (BusyFlag()) {
-    // A new run started before this notice arrived; it ends the window when it has finished.
-    cancel_request_ = true;
-    return;
-  }
-  close_pending_ = false;
-  QDialog::done(pending_result_);
+  if (const std::optional<int> result = run_.TakeDeferredClose()) QDialog::done(*result);
 }
 
 void FlasherDlg::done(int result) {
-  if (BusyFlag()) {
-    // The run must not lose its window or its buffer: ask it to stop, and end when it has.
-    cancel_request_ = true;
-    close_pending_ = true;
-    pending_result_ = result;
-    return;
-  }
-  QDialog::done(result);
+  if (!run_.DeferClose(result)) QDialog::done(result);
 }
 
 void FlasherDlg::keyPressEvent(QKeyEvent* event) {
@@ -382,8 +347,12 @@ void FlasherDlg::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void FlasherDlg::dropEvent(QDropEvent* event) {
+  // Taken at once, so that the drag source is not held while the load shows its boxes; the
+  // load runs right after this event.
   event->acceptProposedAction();
-  OnDropFiles(event->mimeData()->urls());
+  const QList<QUrl> urls = event->mimeData()->urls();
+  QMetaObject::invokeMethod(
+      this, [this, urls] { OnDropFiles(urls); }, Qt::QueuedConnection);
 }
 
 }  // namespace quelt

@@ -14,10 +14,12 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <thread>
 
 #include "app/message_box.h"
 #include "app/paint/templates.h"
+#include "app/window_run.h"
+#include "app/workers.h"
+#include "flash/flash_job.h"
 
 class QAction;
 class QLabel;
@@ -40,7 +42,7 @@ class FlasherDlg : public QDialog {
   int DoModal();
   void OnInitDialog();
   // Waits for a worker thread that has finished its run (shutdown, after the modal run).
-  void JoinWorker();
+  void JoinWorker() { run_.Wait(); }
 
   // Commands.
   void OnLoadBios();
@@ -54,8 +56,9 @@ class FlasherDlg : public QDialog {
   void SetStatus(const QString& text);
   // Shows `text` with one set-text, without blanking first (window thread).
   void SetStatusDirect(const QString& text);
-  int ReportConnection();
   int32_t LoadImageFile(const QString& path);
+  // Shows `title` in the title bar exactly as it stands, "[*]" included.
+  void SetTitle(const QString& title);
 
   // Worker side: each returns when the window thread has made the change (or closed the box).
   void SetButton(int id, const QString& caption);
@@ -64,27 +67,24 @@ class FlasherDlg : public QDialog {
   void SetProgressPos(int32_t position);
   // A box owned by the window, or with no owner: the window stays usable while it shows.
   void ShowBoxAndWait(const BoxContent& content, bool owned_by_window);
-  // Restores the buttons, idles the bus, then clears the cancel request and the busy flag.
+  // Restores the buttons, then clears the cancel request and the busy flag (the job has sent the
+  // idle symbol at its end).
   void FinishRun();
 
-  bool CancelRequested() const { return cancel_request_.load(); }
+  bool CancelRequested() const { return run_.CancelRequested(); }
   bool SafeMode() const { return safe_mode_; }
   bool ImageLoaded() const { return image_loaded_; }
-  const QString& TitleText() const { return title_text_; }
 
   QPushButton* Button(int id) const;
   QProgressBar* ProgressBar() const { return progress_; }
   QLabel* StatusLine() const { return status_; }
-  QMenuBar* Menu() const { return menu_; }
   QAction* Command(int id) const;
   QWidget* Client() const;
-
-  const QIcon& AppIcon() const { return icon_; }
 
   // For tests only: the logo bitmap that OnInitDialog loads (a missing one shows the failure).
   void SetLogoBitmapForTests(int id) { logo_id_ = id; }
   // For tests only: the next worker start fails as a thread start can.
-  void FailNextWorkerStartForTests() { fail_next_start_ = true; }
+  void FailNextWorkerStartForTests() { run_.FailNextStartForTests(); }
 
  signals:
   // Every set-text of the status line, blanking included.
@@ -110,14 +110,10 @@ class FlasherDlg : public QDialog {
   // is given (at the end of `work`, or later when a box closes).
   using Finish = std::function<void()>;
   void ForwardUntilFinished(const std::function<void(const Finish&)>& work);
-  bool OpenAdapterOrReport();
-  // The start of Write and Verify: a press during a run only asks for a cancel; otherwise the
-  // adapter is opened, its speed set and the chip identified. False when the command ends here.
-  bool BeginChipCommand();
-  // Asks for an image through Load Bios when none is loaded; whether one is loaded now.
-  bool EnsureImageLoaded();
+  // Write and Verify: a press during a run only asks for a cancel; otherwise the core's job
+  // prepares on the window thread and, when it may go on, runs on the worker.
+  void RunCommand(FlashCommand command, int button_id);
   bool RefuseLoadWhileBusy();
-  void StartWorker(void (*worker)(FlasherDlg*));
   Q_INVOKABLE void RunForwarded();
   Q_INVOKABLE void RunEnded();
 
@@ -137,7 +133,6 @@ class FlasherDlg : public QDialog {
   bool safe_mode_ = true;
   bool image_loaded_ = false;
   QString title_text_;
-  std::atomic<bool> cancel_request_{false};
 
   // The one call a waiting worker has handed to the window thread. Handed over through the
   // atomic, and announced by a queued call by name, so that nothing the worker allocated is
@@ -148,10 +143,9 @@ class FlasherDlg : public QDialog {
   };
   std::atomic<Forwarded*> forwarded_{nullptr};
 
-  std::thread worker_;
-  bool close_pending_ = false;
-  int pending_result_ = 0;
-  bool fail_next_start_ = false;
+  WindowObserver observer_{this};
+  // Last: its thread is joined before anything it uses goes.
+  WindowRun run_;
 };
 
 }  // namespace quelt

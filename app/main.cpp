@@ -1,3 +1,4 @@
+#include "app/command_line.h"
 #include "app/flasher_app.h"
 
 namespace {
@@ -5,6 +6,7 @@ quelt::FlasherApp the_app;
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const auto status = quelt::AnswerHelpOrVersion(argc, argv)) return *status;
   the_app.InitInstance(argc, argv);
-  return 0;
+  return the_app.ExitStatus();
 }

@@ -35,6 +35,9 @@ QMessageBox* MakeMessageBox(const BoxContent& content, QWidget* owner) {
 void ShowMessageBox(const BoxContent& content, QWidget* owner) {
   QMessageBox* box = MakeMessageBox(content, owner);
   box->setAttribute(Qt::WA_DeleteOnClose, false);
+  // Modal to its owner only, not to the whole application: a box without an owner (the
+  // "Success" box of a write) stays usable while this one shows.
+  if (owner) box->setWindowModality(Qt::WindowModal);
   box->exec();
   delete box;
 }

@@ -5,9 +5,9 @@
 #include <QMessageBox>
 #include <QString>
 
-namespace quelt {
+#include "flash/flash_observer.h"
 
-enum class BoxIcon { None, Error, Warning, Information };
+namespace quelt {
 
 struct BoxContent {
   QString text;
@@ -21,7 +21,8 @@ QString ApplicationCaption();
 // Builds the box, not shown yet. `owner` null makes a box without an owner window.
 QMessageBox* MakeMessageBox(const BoxContent& content, QWidget* owner);
 
-// Shows a box owned by `owner` and returns when it has been closed (window thread only).
+// Shows a box owned by `owner`, modal to that window only, and returns when it has been closed
+// (window thread only).
 void ShowMessageBox(const BoxContent& content, QWidget* owner);
 
 }  // namespace quelt

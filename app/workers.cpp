@@ -1,28 +1,34 @@
 #include "app/workers.h"
 
+#include <cstdio>
+
 #include "app/control_ids.h"
 #include "app/flasher_dlg.h"
-#include "image/image_store.h"
-#include "link/erase.h"
-#include "link/program.h"
-#include "link/verify.h"
-#include "texts/user_texts.h"
 
 namespace quelt {
-namespace {
 
-const BoxContent kWriteCompleteBox{kWriteComplete, kWriteCompleteCaption, BoxIcon::Information};
-const BoxContent kEraseErrorBox{kEraseErrorText, kEraseErrorCaption, BoxIcon::Error};
-const BoxContent kNoMemoryBox{kNoMemoryText, kErrorCaption, BoxIcon::Error};
-const BoxContent kVerifyOkBox{kVerifyOkText, kVerifyOkCaption, BoxIcon::Information};
-const BoxContent kVerifyErrorBox{kVerifyErrorText, kVerifyErrorCaption, BoxIcon::Warning};
-
-void ReportNoMemory(FlasherDlg* window) {
-  window->ShowBoxAndWait(kNoMemoryBox, true);
-  window->SetStatus(kNoMemoryStatus);
+void WindowObserver::Status(const FlashStatus& status) {
+  if (status.blank_first) {
+    window_->SetStatus(status.text);
+  } else {
+    window_->SetStatusDirect(status.text);
+  }
 }
 
-}  // namespace
+void WindowObserver::ProgressStart(int32_t high) {
+  window_->SetProgressRange(high);
+  window_->SetProgressPos(0);
+}
+
+void WindowObserver::Progress(int32_t position) { window_->SetProgressPos(position); }
+
+void WindowObserver::ProgressFull(int32_t high) { window_->SetProgressPos(high); }
+
+void WindowObserver::Box(const FlashBox& box) {
+  // Why an adapter was not found goes to standard error, for whoever can act on it.
+  if (!box.reason.empty()) std::fprintf(stderr, "quelt-flasher: adapter: %s\n", box.reason.c_str());
+  window_->ShowBoxAndWait({box.text, box.caption, box.icon}, box.owned_by_window);
+}
 
 void ShowBusyButtons(FlasherDlg* window, int id) {
   window->EnableButton(kWriteButtonId, false);
@@ -31,55 +37,9 @@ void ShowBusyButtons(FlasherDlg* window, int id) {
   window->EnableButton(id, true);
 }
 
-void WriteWorker(FlasherDlg* window) {
-  const int32_t n = ImageSize();
-  ShowBusyButtons(window, kWriteButtonId);
-  window->SetProgressRange(n);
-  window->SetProgressPos(0);
-  window->SetStatus(kErasing);
-
-  const LinkStatus erased = EraseImageRange(n);
-  if (erased == LinkStatus::EraseTimeout) {
-    window->ShowBoxAndWait(kEraseErrorBox, true);
-    window->SetStatus(kEraseErrorStatus);
-  } else if (window->CancelRequested()) {
-    // The only point at which a cancel request takes effect.
-    window->SetStatus(kWriteCancelled);
-  } else {
-    window->SetStatus(kWriting);
-    const LinkStatus programmed = ProgramImage(
-        ImageBuffer(), n, [window](int32_t position) { window->SetProgressPos(position); });
-    if (programmed == LinkStatus::NoMemory) {
-      ReportNoMemory(window);
-    } else {
-      // No owner: the window, its Cancel button and its menu stay usable while this shows.
-      window->ShowBoxAndWait(kWriteCompleteBox, false);
-      window->SetProgressPos(n);
-      window->SetStatus(kWriteFinished);
-    }
-  }
-  window->FinishRun();
-}
-
-void VerifyWorker(FlasherDlg* window) {
-  ShowBusyButtons(window, kVerifyButtonId);
-  const int32_t n = ImageSize();
-  window->SetProgressRange(n);
-  window->SetProgressPos(0);
-  window->SetStatus(kVerifying);
-
-  const VerifyOutcome outcome = VerifyImage(
-      ImageBuffer(), n, [window](int32_t position) { window->SetProgressPos(position); });
-  window->SetProgressPos(n);
-  if (outcome.status == LinkStatus::NoMemory) {
-    ReportNoMemory(window);
-  } else if (outcome.result == 1) {
-    window->ShowBoxAndWait(kVerifyOkBox, true);
-    window->SetStatus(kVerifyOkStatus);
-  } else {
-    window->ShowBoxAndWait(kVerifyErrorBox, true);
-    window->SetStatus(kVerifyErrorStatus);
-  }
+void RunWorker(FlasherDlg* window, FlashJob job, int button_id) {
+  ShowBusyButtons(window, button_id);
+  job.Run();
   window->FinishRun();
 }
 

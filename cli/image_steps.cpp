@@ -1,55 +1,26 @@
 #include "cli/image_steps.h"
 
-#include <string_view>
-#include <vector>
-
 #include "cli/exit_status.h"
 #include "cli/texts.h"
-#include "image/image_file.h"
+#include "flash/image_words.h"
 
 namespace quelt::cli {
-namespace {
 
-// The messages of the load in progress, held until the load's own message has been chosen, so
-// the same words are not printed twice.
-std::vector<std::string> g_pending;
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
-  return text;
-}
-
-}  // namespace
-
-void RouteImageMessages() {
-  SetImageMessageSink([](std::string_view message) { g_pending.emplace_back(message); });
-}
-
-int LoadImage(const std::string& path, const Console& console, LoadOutcome* outcome_out) {
-  g_pending.clear();
-  LoadOutcome outcome = LoadImageForDisplay(path, kAppTitle);
-  std::string_view shown;
-  switch (outcome.kind) {
-    case LoadOutcome::Loaded:
+int LoadImage(const std::string& path, const Console& console, ImageLoad* load_out) {
+  const ImageLoad load = LoadAndCheckImage(path);
+  if (load_out) *load_out = load;
+  switch (load.kind) {
+    case ImageLoad::Loaded:
+      return kExitDone;
+    case ImageLoad::ReadFailed:
+      console.Error(kReadErrorCaption, path + ": " + ReadFailureText(load.failure));
       break;
-    case LoadOutcome::ReadFailed:
-    case LoadOutcome::BadMagic:
-      shown = outcome.box.text;
+    case ImageLoad::Empty:
+      console.Error("", path + ": " + kEmptyFileStatus);
       break;
-    case LoadOutcome::Empty:
-      shown = outcome.status;
+    case ImageLoad::BadMagic:
+      console.Error(kInvalidFileCaption, path + ": " + kInvalidFileText);
       break;
-  }
-  for (const std::string& message : g_pending) {
-    if (Trimmed(message) != Trimmed(shown)) console.Error(path, message);
-  }
-  g_pending.clear();
-  if (outcome_out) *outcome_out = outcome;
-  if (outcome.kind == LoadOutcome::Loaded) return kExitDone;
-  if (outcome.show_box) {
-    console.Error(outcome.box.caption, path + ": " + outcome.box.text);
-  } else {
-    console.Error("", path + ": " + outcome.status);
   }
   return kExitImageRefused;
 }

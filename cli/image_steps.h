@@ -1,5 +1,5 @@
-// Loading an image file into the image store, with the image store's messages routed into the
-// command line's error reporting.
+// Loading an image file into the image store, with what happened said as the command line's
+// errors.
 #pragma once
 
 #include <string>
@@ -9,12 +9,8 @@
 
 namespace quelt::cli {
 
-// Holds the image store's messages for LoadImage, which reports them as errors (never on
-// standard output).
-void RouteImageMessages();
-
 // Loads and checks the image as the window does. Returns kExitDone, or kExitImageRefused after
 // saying why.
-int LoadImage(const std::string& path, const Console& console, LoadOutcome* outcome = nullptr);
+int LoadImage(const std::string& path, const Console& console, ImageLoad* load = nullptr);
 
 }  // namespace quelt::cli

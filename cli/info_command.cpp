@@ -21,17 +21,17 @@ std::string FitLine(const char* chip, int32_t size, int32_t limit) {
 }  // namespace
 
 int RunInfo(const Options& options, const Console& console) {
-  LoadOutcome outcome;
-  const int loaded = LoadImage(options.file, console, &outcome);
+  ImageLoad load;
+  const int loaded = LoadImage(options.file, console, &load);
   if (loaded != kExitDone) return loaded;
-  const int32_t size = outcome.result;
+  const int32_t size = load.size;
   const std::string digest = Sha256Hex(ImageBuffer(), static_cast<std::size_t>(size));
   if (digest.empty()) {
     console.Error(kErrorCaption, kNoMemoryText);
     return kExitFailure;
   }
   console.Result("File:             " + options.file);
-  console.Result("Name:             " + outcome.name);
+  console.Result("Name:             " + load.name);
   console.Result("Size:             " + std::to_string(size) + " bytes (" +
                  std::to_string(size / 1024) + " KBytes)");
   console.Result(FitLine(kBaseChipName, size, kBaseChipMaxBytes));

@@ -1,4 +1,4 @@
-// quelt-flasher-cli: the chip link and the image store without a window.
+// quelt-flasher-cli: the flashing core and the image store without a window.
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -6,7 +6,6 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/exit_status.h"
-#include "cli/image_steps.h"
 #include "cli/interrupt.h"
 #include "cli/options.h"
 #include "cli/texts.h"
@@ -68,7 +67,6 @@ int Run(int argc, char** argv) {
     console.Error(kErrorCaption, kNoMemoryText);
     return kExitFailure;
   }
-  RouteImageMessages();
   const int status = options.command == Options::Command::Info ? RunInfo(options, console)
                                                                : RunChipCommand(options, console);
   FreeImage();

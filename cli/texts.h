@@ -6,7 +6,8 @@
 
 namespace quelt::cli {
 
-constexpr char kVerifyAfterWriteUnavailable[] =
-    "Verification is not available for the Quelt JQ; the image was written but not verified.";
+constexpr char kVerifyAfterWriteRefused[] =
+    "Verification is not available for the Quelt JQ, so nothing was erased or written; write "
+    "without --verify.";
 
 }  // namespace quelt::cli

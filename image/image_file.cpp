@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -16,18 +15,7 @@
 namespace quelt {
 namespace {
 
-MessageSink message_sink;
 ImageReadCall read_call;
-
-void Message(std::string_view text) {
-  if (message_sink) {
-    message_sink(text);
-    return;
-  }
-  // A message the console cannot take has no one else to go to; the read goes on regardless.
-  (void)std::fwrite(text.data(), 1, text.size(), stdout);
-  (void)std::fflush(stdout);
-}
 
 long ReadSome(int fd, void* buffer, std::size_t count) {
   if (read_call) return read_call(fd, buffer, count);
@@ -69,7 +57,6 @@ bool ReadWhole(int fd, uint8_t* staging, int32_t size) {
 
 }  // namespace
 
-void SetImageMessageSink(MessageSink sink) { message_sink = std::move(sink); }
 void SetImageReadCallForTests(ImageReadCall call) { read_call = std::move(call); }
 
 ReadResult ReadImageFileChecked(const std::string& path) {
@@ -77,7 +64,6 @@ ReadResult ReadImageFileChecked(const std::string& path) {
   // reading would wait for a writer for ever.
   struct stat before;
   if (::stat(path.c_str(), &before) != 0) {
-    Message("Error while trying to open file\n");
     return Failed(ReadFailure::CannotOpen);
   }
   if (!S_ISREG(before.st_mode)) return Failed(ReadFailure::NotRegularFile);
@@ -86,7 +72,6 @@ ReadResult ReadImageFileChecked(const std::string& path) {
   // the open file is checked again.
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (file.get() < 0) {
-    Message("Error while trying to open file\n");
     return Failed(ReadFailure::CannotOpen);
   }
   struct stat opened;
@@ -94,7 +79,6 @@ ReadResult ReadImageFileChecked(const std::string& path) {
     return Failed(ReadFailure::NotRegularFile);
   }
   if (opened.st_size > kMaxImageBytes) {
-    Message("File too big");
     return Failed(ReadFailure::TooBig);
   }
   const auto size = static_cast<int32_t>(opened.st_size);
@@ -109,6 +93,14 @@ ReadResult ReadImageFileChecked(const std::string& path) {
   return ReadResult{size, ReadFailure::None};
 }
 
-int32_t ReadImageFile(const std::string& path) { return ReadImageFileChecked(path).size; }
+bool TestOpenForReading(const std::string& path) {
+  // As for a read: only a regular file is opened, and without waiting if the path has been
+  // replaced by a FIFO since.
+  struct stat before;
+  if (::stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return false;
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat opened;
+  return file.get() >= 0 && ::fstat(file.get(), &opened) == 0 && S_ISREG(opened.st_mode);
+}
 
 }  // namespace quelt

@@ -8,8 +8,6 @@ Adapter* current_adapter = &absent_adapter;
 
 }  // namespace
 
-Adapter& CurrentAdapter() { return *current_adapter; }
-
 void SetAdapter(Adapter* adapter) { current_adapter = adapter ? adapter : &absent_adapter; }
 
 uint32_t AdapterOpen() { return current_adapter->Open(); }
@@ -20,5 +18,7 @@ uint32_t QueltProgrammerWrite(const uint8_t* bytes, uint32_t count, uint32_t* wr
 }
 
 uint32_t QueltProgrammerRead(uint8_t* input) { return current_adapter->Read(input); }
+
+std::string AdapterOpenError() { return current_adapter->OpenError(); }
 
 }  // namespace quelt

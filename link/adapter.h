@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace quelt {
 
@@ -23,6 +24,9 @@ class Adapter {
   // Stores the state of the input lines in *input (bit 7: the chip's data line). The caller
   // presets *input to 0, so an adapter that delivers nothing reads as 0.
   virtual uint32_t Read(uint8_t* input) = 0;
+  // Why the last open failed, for the user to act on (a device missing, no permission, several
+  // to choose from); empty when it did not fail or the adapter cannot say.
+  virtual std::string OpenError() const { return {}; }
 };
 
 // No adapter at all: open fails, writes do nothing, reads deliver nothing. Stands for an adapter
@@ -40,7 +44,6 @@ class AbsentAdapter final : public Adapter {
 
 // The process-wide current adapter. Never null: before SetAdapter it is an absent adapter,
 // whose open fails, whose writes do nothing and whose reads deliver nothing.
-Adapter& CurrentAdapter();
 // Makes `adapter` current (nullptr returns to the absent adapter). The caller keeps ownership
 // and keeps the adapter alive while it is current.
 void SetAdapter(Adapter* adapter);
@@ -50,5 +53,7 @@ uint32_t AdapterOpen();
 uint32_t AdapterSpeed(int32_t speed);
 uint32_t QueltProgrammerWrite(const uint8_t* bytes, uint32_t count, uint32_t* written);
 uint32_t QueltProgrammerRead(uint8_t* input);
+// Why the last open of the current adapter failed, when the adapter can tell; else empty.
+std::string AdapterOpenError();
 
 }  // namespace quelt

@@ -2,6 +2,9 @@
 
 #include "link/library_adapter.h"
 #include "link/sim/sim_adapter.h"
+#ifndef _WIN32
+#include "link/ftdi/ftdi_adapter.h"
+#endif
 
 namespace quelt {
 
@@ -18,6 +21,17 @@ AdapterChoice ChooseAdapter(const std::string& name) {
     }
     return choice;
   }
+#ifndef _WIN32
+  if (IsFtdiAdapterName(name)) {
+    FtdiOptions options;
+    if (ParseFtdiOptions(name.substr(4), &options, &choice.error)) {
+      choice.adapter = std::make_unique<FtdiAdapter>(options);
+    } else {
+      choice.adapter = MakeMissingAdapter();
+    }
+    return choice;
+  }
+#endif
   const std::string path = name.empty() ? PlatformAdapterLibrary() : name;
   choice.adapter = LoadAdapterLibrary(path, &choice.error);
   return choice;

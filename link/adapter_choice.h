@@ -1,5 +1,6 @@
 // Chooses the adapter from its name: "sim" or "sim:TYPE[,OPTION...]" for the built-in emulator,
-// an empty name for the platform's adapter library, anything else for the path of a library.
+// "ftdi[:VID:PID][,OPTION...]" for an FTDI chip in bit-bang mode (not on Windows), an empty name
+// for the platform's adapter library, anything else for the path of a library.
 #pragma once
 
 #include <memory>
@@ -12,8 +13,8 @@ namespace quelt {
 struct AdapterChoice {
   // Never null: when the name is refused, an adapter whose open fails.
   std::unique_ptr<Adapter> adapter;
-  // Empty when the adapter was made as named; else why not (an emulator option refused, a
-  // library not loaded).
+  // Empty when the adapter was made as named; else why not (an emulator or FTDI option
+  // refused, a library not loaded).
   std::string error;
   bool emulator = false;
 };

@@ -4,8 +4,8 @@
 
 namespace quelt {
 namespace {
-// Written on the window thread before a worker starts and only read while it runs; atomic so
-// that the command line's signal handling and the tests' threads may read it too.
+// Written only by identification, which never runs while a worker uses the link; atomic so
+// that a read on any thread (a worker, a test's) is never a data race.
 std::atomic<ChipType> chip_type{ChipNone};
 }  // namespace
 

@@ -23,8 +23,9 @@ std::atomic<bool> vector_fill_enabled{true};
 using Lane = std::array<uint8_t, 32>;
 constexpr uint8_t kZero = 0x80;  // shuffle index that yields 0
 
-// Patterns of 8 groups of 40 bytes (10 vectors). For each output byte: the constant part, and
-// the index into the block's 16 variable bytes (two per group), or kZero.
+// The pattern of a block of groups, `Vectors` vectors of output: for each output byte the
+// constant part, and the index of the variable byte shuffled into it, or kZero. A large chip's
+// block is 8 program groups of 40 bytes (10 vectors), a compare block 16 groups of 6 (3 vectors).
 template <std::size_t Vectors>
 struct Block {
   std::array<Lane, Vectors> constant{};

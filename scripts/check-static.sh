@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Static checks: the Windows adapter branch compiles for 32-bit Windows, every source is
 # clang-format clean, and cppcheck and clang-tidy (the checks in .clang-tidy) find nothing in the
-# production sources (link/, image/, settings/, texts/, app/, cli/).
+# production sources (link/, image/, settings/, texts/, flash/, app/, cli/).
 #
 #   scripts/check-static.sh [BUILD_TREE]
 #

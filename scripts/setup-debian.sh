@@ -15,9 +15,11 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format clang-tidy cppcheck
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth x11-apps xdotool
-  libcli11-dev libssl-dev
+  fonts-liberation2 fonts-dejavu-extra openbox imagemagick
+  libcli11-dev libssl-dev libftdi1-dev pkgconf
   g++-mingw-w64-i686
   python3 git
+  dpkg-dev lintian desktop-file-utils appstream help2man bash-completion man-db
 )
 
 missing=()

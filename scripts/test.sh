@@ -5,7 +5,10 @@
 #      for a bounded time;
 #   3. clang with ThreadSanitizer: only the test programs of the threaded parts, and their tests;
 #   4. static checks: the Windows adapter branch for 32-bit Windows, clang-format, cppcheck and
-#      clang-tidy (on the sanitizer tree's compile commands).
+#      clang-tidy (on the sanitizer tree's compile commands);
+#   5. the Debian package: built from a Release tree without tests, then checked (lintian,
+#      desktop entry, AppStream metainfo, manual pages, the programs run from the unpacked
+#      package, bash completion).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -49,6 +52,10 @@ ctest --test-dir build/tsan -j "$jobs" --timeout 900 -L threads
 
 step "static checks"
 scripts/check-static.sh build/asan
+
+step "package"
+scripts/package.sh build/package
+scripts/check-package.sh build/package/quelt-flasher_*.deb
 
 step "done"
 echo "All trees built and all tests passed."

@@ -7,6 +7,20 @@ namespace quelt {
 
 constexpr char kAppTitle[] = "Quelt Flasher USB";
 
+// Reading an image file. The two messages go to standard output as the file is read.
+constexpr char kCannotOpenMessage[] = "Error while trying to open file\n";
+constexpr char kTooBigMessage[] = "File too big";
+constexpr char kReadErrorCaption[] = "Error while reading file";
+constexpr char kCannotOpenText[] = "Error while trying to open file";
+constexpr char kFileTooBigText[] = "File too big";
+constexpr char kReadErrorText[] = "Error while reading file";
+constexpr char kInvalidFileCaption[] = "Invalid File";
+constexpr char kInvalidFileText[] = "This is not a valid Quelt BIOS";
+constexpr char kEmptyFileStatus[] = "Error with bios file : impossible to read or empty file";
+// "The bios file has been loaded successfully - N KBytes read", N the size in KiB rounded down.
+constexpr char kLoadedStatusStart[] = "The bios file has been loaded successfully - ";
+constexpr char kLoadedStatusEnd[] = " KBytes read";
+
 // Opening the adapter and reporting the chip.
 constexpr char kAdapterNotFoundCaption[] = "Quelt USB Adapter not found";
 constexpr char kAdapterNotFoundText[] =

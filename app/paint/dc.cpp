@@ -1,6 +1,5 @@
 #include "app/paint/dc.h"
 
-#include <QPainter>
 #include <algorithm>
 
 namespace quelt {
@@ -34,8 +33,6 @@ QRgb NearestBit(COLORREF c) { return GetRValue(c) + GetGValue(c) + GetBValue(c) 
 
 }  // namespace
 
-int GetSystemMetrics(int index) { return index == SM_CXICON || index == SM_CYICON ? 32 : 0; }
-
 DC::~DC() { DeleteDC(); }
 
 bool DC::CreateCompatibleDC(DC*) {
@@ -44,8 +41,8 @@ bool DC::CreateCompatibleDC(DC*) {
   stock_.DeleteObject();
   stock_.CreateBitmap(1, 1, 1, 1);
   selected_ = &stock_;
-  bk_colour_ = RGB(255, 255, 255);
-  text_colour_ = RGB(0, 0, 0);
+  bk_colour_ = Rgb(255, 255, 255);
+  text_colour_ = Rgb(0, 0, 0);
   window_org_ = {};
   return true;
 }
@@ -105,7 +102,7 @@ RECT DC::DeviceClip() const {
 }
 
 int DC::GetClipBox(RECT* rect) const {
-  if (Surface() == nullptr) return ERROR;
+  if (Surface() == nullptr) return REGION_ERROR;
   RECT clip = DeviceClip();
   POINT corners[2] = {{clip.left, clip.top}, {clip.right, clip.bottom}};
   DPtoLP(corners, 2);
@@ -121,7 +118,7 @@ COLORREF DC::GetPixel(int x, int y) const {
     return CLR_INVALID;
   }
   const QImage& surface = *Surface();
-  if (IsMonochrome(surface)) return BitAt(surface, p.x, p.y) ? RGB(255, 255, 255) : RGB(0, 0, 0);
+  if (IsMonochrome(surface)) return BitAt(surface, p.x, p.y) ? Rgb(255, 255, 255) : Rgb(0, 0, 0);
   return FromQRgb(ColourAt(surface, p.x, p.y));
 }
 
@@ -200,19 +197,6 @@ bool DC::BitBlt(int x, int y, int width, int height, DC* source, int xs, int ys,
       }
     }
   }
-  return true;
-}
-
-bool DC::DrawIcon(int x, int y, const QIcon& icon) {
-  QImage* surface = Surface();
-  if (surface == nullptr || IsMonochrome(*surface) || icon.isNull()) return false;
-  POINT p{x, y};
-  LPtoDP(&p, 1);
-  const RECT clip = DeviceClip();
-  const QSize size(GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
-  QPainter painter(surface);
-  painter.setClipRect(QRect(clip.left, clip.top, clip.Width(), clip.Height()));
-  painter.drawPixmap(p.x, p.y, icon.pixmap(size, 1.0));
   return true;
 }
 

@@ -16,7 +16,6 @@
 // and black text, like the platform's.
 #pragma once
 
-#include <QIcon>
 #include <QImage>
 #include <cstdint>
 
@@ -33,15 +32,10 @@ constexpr DWORD SRCPAINT = 0x00EE0086;  // destination = destination OR source
 
 constexpr int MM_TEXT = 1;
 
-// GetClipBox results.
-constexpr int ERROR = 0;
+// GetClipBox results (not ERROR, which <windows.h> defines as a macro).
+constexpr int REGION_ERROR = 0;
 constexpr int NULLREGION = 1;
 constexpr int SIMPLEREGION = 2;
-
-constexpr int SM_CXICON = 11;
-constexpr int SM_CYICON = 12;
-// The size of a window icon: 32 by 32.
-int GetSystemMetrics(int index);
 
 class DC {
  public:
@@ -68,9 +62,6 @@ class DC {
 
   int GetClipBox(RECT* rect) const;
   bool BitBlt(int x, int y, int width, int height, DC* source, int xs, int ys, DWORD rop);
-  // Draws the icon's 32 by 32 image with its top left corner at (x, y).
-  bool DrawIcon(int x, int y, const QIcon& icon);
-
   int GetMapMode() const { return MM_TEXT; }
   // Only MM_TEXT is known; any other mode is refused (returns 0).
   int SetMapMode(int mode);
@@ -99,8 +90,8 @@ class DC {
   RECT external_clip_;
   Bitmap stock_;
   Bitmap* selected_ = nullptr;
-  COLORREF bk_colour_ = RGB(255, 255, 255);
-  COLORREF text_colour_ = RGB(0, 0, 0);
+  COLORREF bk_colour_ = Rgb(255, 255, 255);
+  COLORREF text_colour_ = Rgb(0, 0, 0);
   POINT window_org_;
 };
 

@@ -33,7 +33,6 @@ class OffscreenDC : public DC {
   Bitmap* m_oldBitmap = nullptr;  // what the surface held before the buffer
   DC* m_pDC;                      // the context this surface stands in for
   RECT m_rect;                    // the area
-  bool m_bMemDC = true;           // our contexts never print, so always in memory
 };
 
 }  // namespace quelt

@@ -12,7 +12,8 @@ using COLORREF = std::uint32_t;
 
 constexpr COLORREF CLR_INVALID = 0xFFFFFFFF;
 
-constexpr COLORREF RGB(int r, int g, int b) {
+// GDI's RGB, named apart from the <windows.h> macro.
+constexpr COLORREF Rgb(int r, int g, int b) {
   return static_cast<COLORREF>((r & 0xFF) | (g & 0xFF) << 8 | (b & 0xFF) << 16);
 }
 constexpr int GetRValue(COLORREF c) { return static_cast<int>(c & 0xFF); }
@@ -25,10 +26,10 @@ constexpr QRgb ToQRgb(COLORREF c) {
          static_cast<QRgb>(GetGValue(c)) << 8 | static_cast<QRgb>(GetBValue(c));
 }
 constexpr COLORREF FromQRgb(QRgb p) {
-  return RGB(static_cast<int>((p >> 16) & 0xFF), static_cast<int>((p >> 8) & 0xFF),
+  return Rgb(static_cast<int>((p >> 16) & 0xFF), static_cast<int>((p >> 8) & 0xFF),
              static_cast<int>(p & 0xFF));
 }
-inline COLORREF FromQColor(const QColor& c) { return RGB(c.red(), c.green(), c.blue()); }
+inline COLORREF FromQColor(const QColor& c) { return Rgb(c.red(), c.green(), c.blue()); }
 
 struct POINT {
   int x = 0;

@@ -54,8 +54,8 @@ void BuildMask(Bitmap& image, Bitmap& mask, COLORREF key, int x, int y) {
   image_dc.SetBkColor(colour);
   mask_dc.BitBlt(0, 0, info.bmWidth, info.bmHeight, &image_dc, 0, 0, SRCCOPY);
 
-  image_dc.SetTextColor(RGB(255, 255, 255));
-  image_dc.SetBkColor(RGB(0, 0, 0));
+  image_dc.SetTextColor(Rgb(255, 255, 255));
+  image_dc.SetBkColor(Rgb(0, 0, 0));
   image_dc.BitBlt(0, 0, info.bmWidth, info.bmHeight, &mask_dc, 0, 0, SRCAND);
 
   image_dc.SelectObject(old_image);
@@ -92,21 +92,6 @@ void PaintLogo(QImage& client, const RECT& update, COLORREF button_face, Bitmap&
   }
   logo_dc.SelectObject(old);
   logo_dc.DeleteDC();
-}
-
-POINT IconPosition(int client_width, int client_height, int icon_width, int icon_height) {
-  // C++ division truncates toward zero: an empty client area gives -15, not -16.
-  return {(client_width - icon_width + 1) / 2, (client_height - icon_height + 1) / 2};
-}
-
-void PaintIconic(QImage& client, const RECT& update, COLORREF background, const QIcon& icon) {
-  PaintDC dc(client, update);
-  RECT clip;
-  dc.GetClipBox(&clip);
-  dc.FillSolidRect(clip, background);  // the icon's background erase
-  const POINT at = IconPosition(client.width(), client.height(), GetSystemMetrics(SM_CXICON),
-                                GetSystemMetrics(SM_CYICON));
-  dc.DrawIcon(at.x, at.y, icon);
 }
 
 QIcon LoadAppIcon(int id) {

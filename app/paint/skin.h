@@ -1,15 +1,14 @@
 // The window's logo and its painting.
 //
 // How the window uses it:
-//   construction   icon = LoadAppIcon(7);
-//   OnInitDialog   if (!LoadBackground(logo, nullptr, 1004)) { box; OnCancel(); }
+//   construction   icon = LoadAppIcon(IDR_MAINFRAME); the window's icon, which the window
+//                  manager also shows for the minimised window (nothing is painted then)
+//   OnInitDialog   if (!LoadBackground(logo, nullptr, IDB_BACKGROUND)) { box; OnCancel(); }
 //                  BuildMask(logo, mask, 0, 2, 2);
 //   paint          the client widget's paintEvent composes into an RGB32 image of the client
 //                  area and puts the update rectangle of it on screen in one draw:
-//                    if (minimised) PaintIconic(image, update, FromQColor(face), icon);
-//                    else PaintLogo(image, update, FromQColor(palette().color(QPalette::Window)),
-//                                   logo, mask);
-//   drag icon      OnQueryDragIcon returns icon.
+//                    PaintLogo(image, update, FromQColor(palette().color(QPalette::Window)),
+//                              logo, mask);
 // Coordinates are client pixels; the logo covers x 220 to 351, y 0 to 126 (kLogoRect).
 #pragma once
 
@@ -22,8 +21,6 @@
 
 namespace quelt {
 
-constexpr int kLogoBitmapId = 1004;
-constexpr int kAppIconId = 7;
 // Where the logo is drawn, in client pixels: 132 by 127 from (220, 0).
 constexpr RECT kLogoRect{220, 0, 352, 127};
 
@@ -50,13 +47,6 @@ void BlitMasked(DC& target, int x, int y, int w, int h, DC& source, int xs, int 
 // is painted.
 void PaintLogo(QImage& client, const RECT& update, COLORREF button_face, Bitmap& logo,
                Bitmap& mask);
-
-// Where the minimised window draws its icon: half the free space, rounded toward zero.
-POINT IconPosition(int client_width, int client_height, int icon_width, int icon_height);
-
-// The paint of the minimised window: erases the update rectangle to background and draws the
-// icon's 32 by 32 image at IconPosition within the whole of client.
-void PaintIconic(QImage& client, const RECT& update, COLORREF background, const QIcon& icon);
 
 // The application icon, resource id, in its 16, 32 and 48 pixel images. Needs a
 // QGuiApplication. Null when there is no such icon.

@@ -79,6 +79,9 @@ struct DialogRect {
 
 enum class ControlKind { PushButton, StaticText, ProgressBar, EtchedLine, GroupBox, Icon };
 
+// The size of the icon that an icon control shows (icon 7 at 32 x 32).
+constexpr int kIconPixels = 32;
+
 struct ControlTemplate {
   int id;
   ControlKind kind;
@@ -87,7 +90,13 @@ struct ControlTemplate {
   std::uint32_t style;
   std::uint32_t ex_style;
   int icon = 0;  // the icon resource a ControlKind::Icon shows
-  constexpr QRect Pixels() const { return units.Pixels(); }
+  // An icon control takes the size of the icon it shows at its template position, whatever
+  // the template's size: the icon is drawn whole.
+  constexpr QRect Pixels() const {
+    const QRect rect = units.Pixels();
+    return kind == ControlKind::Icon ? QRect(rect.topLeft(), QSize(kIconPixels, kIconPixels))
+                                     : rect;
+  }
 };
 
 struct DialogTemplate {

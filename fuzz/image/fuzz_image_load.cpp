@@ -36,10 +36,7 @@ void Check(bool condition) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool ready = [] {
-    quelt::SetImageMessageSink([](std::string_view) {});
-    return quelt::AllocateImage();
-  }();
+  static const bool ready = quelt::AllocateImage();
   Check(ready);
   if (size > static_cast<size_t>(quelt::kMaxImageBytes)) return 0;
 
@@ -48,16 +45,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(std::fwrite(data, 1, size, file) == size);
   Check(std::fclose(file) == 0);
 
-  const quelt::LoadOutcome outcome = quelt::LoadImageForDisplay(ImagePath(), "Quelt Flasher USB");
-  Check(outcome.kind != quelt::LoadOutcome::ReadFailed);
+  const quelt::ImageLoad load = quelt::LoadAndCheckImage(ImagePath());
+  Check(load.kind != quelt::ImageLoad::ReadFailed);
   Check(quelt::ImageSize() == static_cast<int32_t>(size));
   Check(std::memcmp(quelt::ImageBuffer(), data, size) == 0);
   const bool magic = size >= 4 && std::memcmp(data, "QELT", 4) == 0;
-  Check((outcome.kind == quelt::LoadOutcome::Loaded) == magic);
+  Check((load.kind == quelt::ImageLoad::Loaded) == magic);
   if (magic) {
-    Check(outcome.name.size() <= 16);
-    for (const char c : outcome.name) Check(c >= 0x20 && c < 0x7F);
-    Check(outcome.title.size() < 128);
+    Check(load.name.size() <= 16);
+    for (const char c : load.name) Check(c >= 0x20 && c < 0x7F);
   }
 
   // The name straight from the bytes, with the size the buffer really has.

@@ -104,7 +104,7 @@ void SimChip::Latch(uint8_t symbol) {
     if (state_.deaf_last[0] == 0x1F && state_.deaf_last[1] == own && symbol == 0x12) {
       state_.deaf = false;
       state_.deaf_last[0] = state_.deaf_last[1] = 0;
-      StartUnit(own);
+      StartUnit();
     } else {
       state_.deaf_last[0] = state_.deaf_last[1];
       state_.deaf_last[1] = symbol;
@@ -218,7 +218,7 @@ void SimChip::ContinueUnit(uint8_t symbol) {
       if (symbol != 0x12 || (m != kShortStart && m != kLongStart)) return;
       const uint8_t own = LongProtocol() ? kLongStart : kShortStart;
       if (m == own) {
-        StartUnit(own);
+        StartUnit();
       } else {
         s.deaf = true;
         s.deaf_last[0] = s.deaf_last[1] = 0;
@@ -340,7 +340,7 @@ void SimChip::EndUnit() {
 }
 
 // A start unit of the chip's own protocol.
-void SimChip::StartUnit(uint8_t) {
+void SimChip::StartUnit() {
   SimChipState& s = state_;
   s.id_mode = false;
   s.mode = Mode::Read;

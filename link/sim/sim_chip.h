@@ -120,7 +120,7 @@ class SimChip {
   void LongCommand(uint8_t symbol);
   void ContinueUnit(uint8_t symbol);
   void ContinueRead(uint8_t symbol);
-  void StartUnit(uint8_t protocol_symbol);
+  void StartUnit();
   void WriteCycle(uint8_t value);
   void StartProgram(uint32_t address, uint8_t data);
   void ResolveProgram(uint64_t latch_tick);

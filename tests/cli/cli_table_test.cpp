@@ -68,6 +68,9 @@ struct CliCase {
   // clean write that comes before a row's cells).
   std::string matrix_row = "";
   int matrix_column = -1;
+  // Through an FTDI adapter ("ftdi" unless `adapter` says otherwise): the stand-in libftdi1's
+  // devices and buffers (QUELT_FAKE_FTDI without chip=), with the chip of `sim` behind them.
+  std::string ftdi = "";
 };
 
 // The image files made for the cases (name, size, magic).
@@ -309,6 +312,16 @@ CellExpectation Expect(const MatrixRow& row, Column column) {
   if (base && column == kVerify) {
     return {4, "This feature is only implemented for Quelt JQ Ombrix for now..."};
   }
+  // write --verify on "Quelt JQ" is refused before the erase: the chip keeps what the write left.
+  if (base && column == kWriteVerify) {
+    CellExpectation left = Expect(row, kWrite);
+    return {4,
+            "Verification is not available for the Quelt JQ, so nothing was erased or written",
+            Where::Err,
+            "Erasing",
+            left.flash,
+            left.flash_image};
+  }
   if (row.fault == Fault::EraseTimeout) {
     // The first block never finishes erasing, so the other image written before is all still
     // there, and the verify finds it in the first chunk.
@@ -331,12 +344,6 @@ CellExpectation Expect(const MatrixRow& row, Column column) {
   const FlashCheck flash =
       writes ? (takes ? FlashCheck::HoldsImage : FlashCheck::NotImage) : FlashCheck::None;
   if (column == kWrite) return {0, "Write complete!", Where::Out, "", flash};
-  if (base) {
-    return {
-        4,
-        "Verification is not available for the Quelt JQ; the image was written but not verified.",
-        Where::Err, "", flash};
-  }
   if (takes) return {0, "Verify OK!", Where::Out, "", flash};
   // A slow chip fails from the first chunk on; a bad cell only in its own chunk.
   const std::string chunk = bad ? bad->chunk : "0x000000-0x01FFFF";
@@ -411,6 +418,23 @@ const std::vector<CliCase>& Cases() {
   // clang-format off
   static const std::vector<CliCase> cases = [] {
     std::vector<CliCase> table = {
+      // Through an FTDI adapter in bit-bang mode: the simulated device of the stand-in libftdi1.
+      {.label = "ftdi identify large", .via = Via::Builtin, .sim = "large", .args = {"identify"}, .message = "Quelt JQ Ombrix", .where = Where::Out, .ftdi = "dev=0403:6001:A1:FT232R USB UART;rx=128;tx=384;packet=62;latency=20"},
+      {.label = "ftdi identify base on FT232H", .via = Via::Builtin, .sim = "base", .args = {"identify"}, .message = "Quelt JQ", .where = Where::Out, .absent = "Ombrix", .ftdi = "dev=0403:6014:H1:Single RS232-HS"},
+      {.label = "ftdi identify alt", .via = Via::Builtin, .sim = "alt", .args = {"identify"}, .exit = 4, .message = "Unkown version", .ftdi = "dev=0403:6001:A1:FT232R USB UART;rx=128;tx=384;packet=62;latency=20"},
+      {.label = "ftdi identify none", .via = Via::Builtin, .sim = "none", .args = {"identify"}, .exit = 4, .message = "can't communicate", .ftdi = "dev=0403:6001:A1:FT232R USB UART;rx=128;tx=384;packet=62;latency=20"},
+      {.label = "ftdi write sample 2 MiB", .via = Via::Builtin, .sim = "large,flash={flash:ftdi}", .args = {"write", "{file}"}, .file = "sample:demo-2m.qlz", .message = "opened 0403:6001 \"FT232R USB UART\" serial \"A1\"", .flash_check = FlashCheck::HoldsImage, .ftdi = "dev=0403:6001:A1:FT232R USB UART;rx=128;tx=384;packet=62;latency=20"},
+      {.label = "ftdi verify sample 2 MiB", .via = Via::Builtin, .sim = "large,flash={flash:ftdi}", .args = {"verify", "{file}"}, .file = "sample:demo-2m.qlz", .message = "Verify OK!", .where = Where::Out, .ftdi = "dev=0403:6001:A1:FT232R USB UART;rx=128;tx=384;packet=62;latency=20"},
+      {.label = "ftdi write sample 128 KiB on base", .via = Via::Builtin, .sim = "base,flash={flash:ftdi-base}", .args = {"write", "{file}"}, .file = "sample:demo-128k.qlz", .message = "Write complete!", .where = Where::Out, .flash_check = FlashCheck::HoldsImage, .ftdi = "dev=0403:6001:A1:FT232R USB UART;rx=128;tx=384;packet=62;latency=20"},
+      {.label = "ftdi bad cell in the middle chunk", .via = Via::Builtin, .sim = "large,bad=0x20123:0x04", .args = {"write", "{file}", "--verify"}, .file = "large.qlz", .exit = 5, .message = "chunk at flash addresses 0x020000-0x03FFFF", .ftdi = "dev=0403:6001:A1:FT232R USB UART;rx=128;tx=384;packet=62;latency=20"},
+      {.label = "ftdi slow chip --fast", .via = Via::Builtin, .sim = "large,slow", .args = {"--fast", "write", "{file}", "--verify"}, .file = "small.qlz", .exit = 5, .message = "Verify Error!", .ftdi = "dev=0403:6001:A1:FT232R USB UART;rx=128;tx=384;packet=62;latency=20"},
+      {.label = "ftdi slow chip --safe", .via = Via::Builtin, .sim = "large,slow", .args = {"--safe", "write", "{file}", "--verify"}, .file = "small.qlz", .message = "Verify OK!", .where = Where::Out, .ftdi = "dev=0403:6001:A1:FT232R USB UART;rx=128;tx=384;packet=62;latency=20"},
+      {.label = "ftdi several devices refused", .via = Via::Builtin, .args = {"identify"}, .exit = 3, .message = "index=1: 0403:6001 \"FT232R USB UART\" serial \"A2\"", .ftdi = "dev=0403:6001:A1:FT232R USB UART;rx=128;tx=384;packet=62;latency=20" ";dev=0403:6001:A2:FT232R USB UART"},
+      {.label = "ftdi device by serial", .via = Via::Builtin, .adapter = "ftdi,serial=A2", .adapter_in_env = true, .args = {"identify"}, .message = "serial \"A2\"", .ftdi = "dev=0403:6001:A1:FT232R USB UART;rx=128;tx=384;packet=62;latency=20" ";dev=0403:6001:A2:FT232R USB UART"},
+      {.label = "ftdi absent", .via = Via::Builtin, .args = {"identify"}, .exit = 3, .message = "no device found (0403:6001, 0403:6014, 0403:6010)", .ftdi = "rx=128"},
+      {.label = "ftdi not found text", .via = Via::Builtin, .args = {"identify"}, .exit = 3, .message = "Quelt USB Adapter not found", .ftdi = "rx=128"},
+      {.label = "ftdi no permission", .via = Via::Builtin, .args = {"identify"}, .exit = 3, .message = "res/60-quelt-flasher-ftdi.rules", .ftdi = "dev=0403:6001:A1:FT232R USB UART;rx=128;tx=384;packet=62;latency=20" ";denied"},
+      {.label = "ftdi option refused", .via = Via::Builtin, .adapter = "ftdi,colour=blue", .args = {"identify"}, .exit = 3, .message = "\"colour=blue\" is unknown", .ftdi = "dev=0403:6001:A1:FT232R USB UART;rx=128;tx=384;packet=62;latency=20"},
       // Identification of each type.
       {.label = "identify large", .sim = "large", .args = {"identify"}, .message = "Quelt JQ Ombrix", .where = Where::Out},
       {.label = "identify base", .sim = "base", .args = {"identify"}, .message = "Quelt JQ", .where = Where::Out, .absent = "Ombrix"},
@@ -483,6 +507,9 @@ struct Outcome {
   std::string detail = "";  // the failure with the command's output
   std::string matrix_row = "";
   int matrix_column = -1;
+  // Through an FTDI adapter ("ftdi" unless `adapter` says otherwise): the stand-in libftdi1's
+  // devices and buffers (QUELT_FAKE_FTDI without chip=), with the chip of `sim` behind them.
+  std::string ftdi = "";
 };
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
@@ -538,7 +565,7 @@ class CliTable : public ::testing::Test {
   Outcome Run(const CliCase& c, Via via, int index) const {
     const std::string tag = via == Via::Library ? "lib" : "sim";
     Outcome outcome;
-    outcome.label = c.adapter ? c.label : c.label + " [" + tag + "]";
+    outcome.label = c.adapter || !c.ftdi.empty() ? c.label : c.label + " [" + tag + "]";
     outcome.expected_exit = c.exit;
     if (!c.matrix_row.empty()) {
       outcome.matrix_row = c.matrix_row + (c.via == Via::Both ? " [" + tag + "]" : "");
@@ -557,6 +584,15 @@ class CliTable : public ::testing::Test {
                {"QUELT_SIM", std::nullopt},
                {"XDG_CONFIG_HOME", run_dir + "/config"}};
     std::optional<std::string> adapter = c.adapter;
+    if (!c.ftdi.empty()) {
+      run.env["QUELT_FAKE_FTDI"] = c.ftdi + ";chip=" + sim;
+#ifdef QUELT_FAKE_FTDI_DIR
+      run.env["LD_LIBRARY_PATH"] = QUELT_FAKE_FTDI_DIR;
+#endif
+      if (!adapter) adapter = "ftdi";
+      // The simulated device decodes byte by byte: 2 MiB under the sanitizers takes minutes.
+      run.timeout = std::chrono::seconds(480);
+    }
     if (!adapter) {
       if (via == Via::Library) {
         adapter = sim_library_;

@@ -14,9 +14,6 @@ inline std::string PathOf(const char* variable, const char* built) {
 
 inline std::string CliPath() { return PathOf("QUELT_CLI", QUELT_CLI); }
 inline std::string SimLibraryPath() { return PathOf("QUELT_SIM_LIBRARY", QUELT_SIM_LIBRARY); }
-inline std::string RecordLibraryPath() {
-  return PathOf("QUELT_RECORD_LIBRARY", QUELT_RECORD_LIBRARY);
-}
 inline std::string SamplesDir() { return PathOf("QUELT_SAMPLES_DIR", QUELT_SAMPLES_DIR); }
 
 }  // namespace quelt::testing

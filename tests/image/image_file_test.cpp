@@ -67,7 +67,7 @@ TEST_F(ImageStoreTest, ShortReadsThatAddUpToTheFileAreWhole) {
   SetImageReadCallForTests([](int fd, void* buffer, std::size_t count) -> long {
     return ::read(fd, buffer, std::min<std::size_t>(count, 333));
   });
-  EXPECT_EQ(ReadImageFile(path), 70000);
+  EXPECT_EQ(ReadImageFileChecked(path).size, 70000);
   EXPECT_EQ(BufferStart(bytes.size()), bytes);
 }
 

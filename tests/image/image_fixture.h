@@ -1,4 +1,4 @@
-// A fresh image store for every test, with the messages of image reading captured.
+// A fresh image store for every test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,11 +19,9 @@ class ImageStoreTest : public ::testing::Test {
   void SetUp() override {
     ResetImageStoreForTests();
     ASSERT_TRUE(AllocateImage());
-    SetImageMessageSink([this](std::string_view text) { messages_ += text; });
   }
   void TearDown() override {
     SetImageReadCallForTests({});
-    SetImageMessageSink({});
     ResetImageStoreForTests();
   }
 
@@ -38,7 +36,6 @@ class ImageStoreTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  std::string messages_;
 };
 
 }  // namespace quelt::test

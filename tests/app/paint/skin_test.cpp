@@ -9,6 +9,7 @@
 
 #include "app/paint/bitmap.h"
 #include "app/paint/dc.h"
+#include "app/paint/templates.h"
 
 namespace quelt {
 namespace {
@@ -36,7 +37,7 @@ TEST(BuildMask, MarksExactlyTheKeyPixelsAndBlackensThemInTheLogo) {
   const QImage picture = ResourcePicture();
   ASSERT_EQ(picture.size(), QSize(128, 128));
   Bitmap logo, mask;
-  ASSERT_NE(LoadBackground(logo, nullptr, kLogoBitmapId), 0);
+  ASSERT_NE(LoadBackground(logo, nullptr, IDB_BACKGROUND), 0);
   BuildMask(logo, mask, 0, 2, 2);
   ASSERT_TRUE(mask.IsMonochrome());
   ASSERT_EQ(mask.Image().size(), QSize(128, 128));
@@ -56,14 +57,14 @@ TEST(BuildMask, MarksExactlyTheKeyPixelsAndBlackensThemInTheLogo) {
 }
 
 TEST(BuildMask, AnExplicitKeyIgnoresThePosition) {
-  constexpr COLORREF a = RGB(10, 20, 30), b = RGB(40, 50, 60);
+  constexpr COLORREF a = Rgb(10, 20, 30), b = Rgb(40, 50, 60);
   const struct {
     COLORREF key;
     std::vector<bool> expected;  // pixels a b a b
   } cases[] = {
       {0, {false, true, false, true}},  // the key of the pixel at (1, 0)
       {a, {true, false, true, false}},
-      {RGB(1, 1, 1), {false, false, false, false}},
+      {Rgb(1, 1, 1), {false, false, false, false}},
   };
   for (const auto& c : cases) {
     Bitmap image, mask;
@@ -72,7 +73,7 @@ TEST(BuildMask, AnExplicitKeyIgnoresThePosition) {
     BuildMask(image, mask, c.key, 1, 0);
     for (int x = 0; x < 4; ++x) {
       EXPECT_EQ(MaskBit(mask, x, 0), c.expected[x]) << c.key << " x " << x;
-      EXPECT_EQ(FromQRgb(image.Image().pixel(x, 0)), c.expected[x] ? RGB(0, 0, 0) : x % 2 ? b : a);
+      EXPECT_EQ(FromQRgb(image.Image().pixel(x, 0)), c.expected[x] ? Rgb(0, 0, 0) : x % 2 ? b : a);
     }
   }
   Bitmap image, mask;
@@ -91,7 +92,7 @@ TEST(LoadBackground, ASecondCallReleasesTheFirstImage) {
   ASSERT_TRUE(picture.save(QString::fromLocal8Bit(png), "PNG"));
 
   Bitmap bitmap;
-  ASSERT_NE(LoadBackground(bitmap, nullptr, kLogoBitmapId), 0);
+  ASSERT_NE(LoadBackground(bitmap, nullptr, IDB_BACKGROUND), 0);
   EXPECT_EQ(bitmap.Image().size(), QSize(128, 128));
   ASSERT_NE(LoadBackground(bitmap, small.constData(), 0), 0);
   EXPECT_EQ(bitmap.Image().size(), QSize(5, 3));
@@ -102,7 +103,7 @@ TEST(LoadBackground, ASecondCallReleasesTheFirstImage) {
   EXPECT_EQ(LoadBackground(bitmap, png.constData(), 0), 0);  // only bitmaps are read
   EXPECT_EQ(LoadBackground(bitmap, nullptr, 1005), 0);
   // The resource id counts by its low 16 bits.
-  EXPECT_NE(LoadBackground(bitmap, nullptr, 0x10000 + kLogoBitmapId), 0);
+  EXPECT_NE(LoadBackground(bitmap, nullptr, 0x10000 + IDB_BACKGROUND), 0);
 }
 
 // Each paint redraws exactly its update rectangle, the logo at its place over the face of that
@@ -110,7 +111,7 @@ TEST(LoadBackground, ASecondCallReleasesTheFirstImage) {
 TEST(PaintLogo, RedrawsTheUpdateRectangleOverTheButtonFace) {
   const QImage picture = ResourcePicture();
   Bitmap logo, mask;
-  ASSERT_NE(LoadBackground(logo, nullptr, kLogoBitmapId), 0);
+  ASSERT_NE(LoadBackground(logo, nullptr, IDB_BACKGROUND), 0);
   BuildMask(logo, mask, 0, 2, 2);
   const struct {
     RECT update;
@@ -132,7 +133,7 @@ TEST(PaintLogo, RedrawsTheUpdateRectangleOverTheButtonFace) {
                  << c.update.left << "," << c.update.top << " face " << std::hex << c.face);
     QImage client(kClient, QImage::Format_RGB32);
     client.fill(kMagenta);
-    if (c.repaint) PaintLogo(client, {0, 0, 354, 153}, RGB(239, 239, 239), logo, mask);
+    if (c.repaint) PaintLogo(client, {0, 0, 354, 153}, Rgb(239, 239, 239), logo, mask);
     PaintLogo(client, c.update, FromQRgb(c.face), logo, mask);
     const RECT& u = c.update;
     for (int y = 0; y < kClient.height(); ++y) {
@@ -146,47 +147,16 @@ TEST(PaintLogo, RedrawsTheUpdateRectangleOverTheButtonFace) {
   // Without a logo only the button face is painted.
   Bitmap none, no_mask;
   QImage client(kClient, QImage::Format_RGB32);
-  PaintLogo(client, {0, 0, 354, 153}, RGB(239, 239, 239), none, no_mask);
+  PaintLogo(client, {0, 0, 354, 153}, Rgb(239, 239, 239), none, no_mask);
   for (int y = 0; y < kClient.height(); ++y) {
     for (int x = 0; x < kClient.width(); ++x) ASSERT_EQ(client.pixel(x, y), qRgb(239, 239, 239));
   }
 }
 
-TEST(Minimised, IconPositionHalvesTheFreeSpaceTowardZero) {
-  const struct {
-    int w, h;
-    POINT expected;
-  } cases[] = {
-      {36, 36, {2, 2}}, {35, 35, {2, 2}}, {0, 0, {-15, -15}},
-      {32, 32, {0, 0}}, {31, 30, {0, 0}}, {160, 37, {64, 3}},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(IconPosition(c.w, c.h, 32, 32), c.expected) << c.w << "x" << c.h;
-  }
-  EXPECT_EQ(GetSystemMetrics(SM_CXICON), 32);
-  EXPECT_EQ(GetSystemMetrics(SM_CYICON), 32);
-}
-
-TEST(Minimised, PaintsTheIconAtItsPositionOverTheBackground) {
-  const QIcon icon = LoadAppIcon(kAppIconId);
-  EXPECT_EQ(icon.availableSizes(), (QList<QSize>{{16, 16}, {32, 32}, {48, 48}}));
+TEST(AppIcon, HasItsThreeSizes) {
+  EXPECT_EQ(LoadAppIcon(IDR_MAINFRAME).availableSizes(),
+            (QList<QSize>{{16, 16}, {32, 32}, {48, 48}}));
   EXPECT_TRUE(LoadAppIcon(8).isNull());
-  const QImage image = icon.pixmap(QSize(32, 32), 1.0).toImage();
-  ASSERT_EQ(image.size(), QSize(32, 32));
-  const QRgb background = qRgb(239, 239, 239);
-  QImage client(36, 36, QImage::Format_RGB32);
-  client.fill(kMagenta);
-  PaintIconic(client, {0, 0, 36, 36}, FromQRgb(background), icon);
-  for (int y = 0; y < 36; ++y) {
-    for (int x = 0; x < 36; ++x) {
-      const int ix = x - 2, iy = y - 2;
-      const bool on_icon = ix >= 0 && ix < 32 && iy >= 0 && iy < 32;
-      const QRgb p = on_icon ? image.pixel(ix, iy) : 0;
-      // The icon's pixels are opaque or fully transparent.
-      const QRgb expected = on_icon && qAlpha(p) == 255 ? (p | 0xFF000000) : background;
-      ASSERT_EQ(client.pixel(x, y), expected) << x << "," << y;
-    }
-  }
 }
 
 // The window blits whole bitmaps with SRCCOPY, SRCAND and SRCPAINT only; any other operation is

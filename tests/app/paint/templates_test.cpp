@@ -33,6 +33,8 @@ TEST(Templates, DialogUnitsMapWithTheFixedFactors) {
     EXPECT_EQ(kFlasherControls[i].Pixels(), cases[i].pixels) << i;
   }
   EXPECT_EQ(kAboutControls[2].Pixels(), QRect(218, 24, 75, 26));  // 217.5..292.5, 24.375..50.375
+  // The icon control (20 x 20 units, 30 x 33 px) takes the 32 x 32 of its icon, drawn whole.
+  EXPECT_EQ(kAboutControls[0].Pixels(), QRect(20, 16, 32, 32));  // 19.5.., 16.25..
 }
 
 TEST(Templates, ControlsStayInTheClientAreaAndClearOfTheLogo) {

@@ -1,24 +1,25 @@
 // The window's commands up to the start of a run: connection reports, image loading, the size
 // limit of the small chip, safe mode, and the status line.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
-#include "app/busy_flag.h"
 #include "app/control_ids.h"
+#include "app/window_run.h"
 #include "image/image_store.h"
 #include "settings/safe_mode.h"
 #include "tests/app/window/window_harness.h"
 
 namespace quelt::test {
 namespace {
-
-const std::vector<uint8_t> kIdle = {0x00, 0x10};
-
-bool IsIdle(const AdapterCall& call) {
-  return call.kind == AdapterCall::Write && call.bytes == kIdle;
-}
 
 using CommandsTest = WindowTest;
 
@@ -93,17 +94,6 @@ INSTANTIATE_TEST_SUITE_P(
              (info.param.button == kWriteButtonId ? "Write" : "Verify");
     });
 
-TEST_F(CommandsTest, NoChipEndsWithTheIdleSymbol) {
-  UseRecording();  // reads deliver 0: no chip answers
-  OpenWindow();
-  window_->Button(kWriteButtonId)->click();
-  const std::vector<AdapterCall> calls = recording_->Calls();
-  ASSERT_GE(calls.size(), 3u);
-  EXPECT_EQ(calls[0].kind, AdapterCall::Open);
-  EXPECT_EQ(calls[1].kind, AdapterCall::Speed);
-  EXPECT_TRUE(IsIdle(calls.back()));
-}
-
 TEST_F(CommandsTest, SmallChipTakesAtMost131072Bytes) {
   UseSim("base");
   OpenWindow();
@@ -133,7 +123,8 @@ TEST_F(CommandsTest, WriteWithoutImageAsksForOneAfterReportingTheChip) {
   window_->Button(kWriteButtonId)->click();  // the dialog is cancelled
   EXPECT_EQ(answerer_->file_dialogs, 1);
   EXPECT_EQ(answerer_->file_title, "Please select a Quelt JQ Bios file");
-  EXPECT_EQ(answerer_->file_filters, (QStringList{"All (*)", "Bios files (*.qlz)"}));
+  EXPECT_EQ(answerer_->file_filters, (QStringList{"All", "Bios files (*.qlz)"}));
+  EXPECT_EQ(answerer_->file_first_patterns, QStringList{"*"});  // names without a dot show
   EXPECT_EQ(answerer_->file_selected_filter, "Bios files (*.qlz)");
   EXPECT_EQ(recorder_->Statuses(), std::vector<std::string>{"Connected to the Quelt JQ Ombrix"});
   EXPECT_FALSE(BusyFlag());
@@ -165,9 +156,17 @@ TEST_F(CommandsTest, UnreadableFileKeepsTheImageWhenDroppedButClearsItThroughThe
   ASSERT_TRUE(window_->ImageLoaded());
   const std::string big = WriteImageFile(dir_, "big.qlz", 0x200001);
 
+  // The two messages of image reading go to standard output, before the boxes.
+  ::testing::internal::CaptureStdout();
   Drop({big});
-  ASSERT_EQ(answerer_->boxes.size(), 2u);
+  Drop({dir_.filePath("missing.qlz").toStdString()});
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "File too bigError while trying to open file\n");
+  ASSERT_EQ(answerer_->boxes.size(), 4u);
+  EXPECT_EQ(answerer_->boxes[0].text, "File too big");
   EXPECT_EQ(answerer_->boxes[0].caption, "Error while reading file");
+  EXPECT_EQ(answerer_->boxes[2].text, "Error while trying to open file");
+  EXPECT_EQ(answerer_->boxes[2].icon, QMessageBox::Critical);
   EXPECT_EQ(answerer_->boxes[1].text, "Error while reading input file");
   EXPECT_EQ(answerer_->boxes[1].caption, "quelt-flasher");
   EXPECT_EQ(answerer_->boxes[1].icon, QMessageBox::Warning);
@@ -184,20 +183,44 @@ TEST_F(CommandsTest, UnreadableFileKeepsTheImageWhenDroppedButClearsItThroughThe
   EXPECT_FALSE(window_->ImageLoaded());
 }
 
-TEST_F(CommandsTest, MenuLoadOfAFileThatCannotBeOpenedSaysFileError) {
+TEST_F(CommandsTest, MenuLoadOfAPathThatFailsTheTestOpenSaysFileErrorAtOnce) {
   UseRecording();
   OpenWindow();
-  // The file is there when chosen and gone when the window opens it.
-  const std::string path = WriteImageFile(dir_, "gone.qlz", 100);
-  answerer_->file_choice = QString::fromStdString(path);
-  answerer_->after_file_choice = [path] { QFile::remove(QString::fromStdString(path)); };
-  window_->Command(kLoadBiosCommand)->trigger();
-  ASSERT_EQ(answerer_->boxes.size(), 1u);
-  EXPECT_EQ(answerer_->boxes[0].text, "File error");
-  EXPECT_EQ(answerer_->boxes[0].caption, "quelt-flasher");
-  EXPECT_EQ(answerer_->boxes[0].icon, QMessageBox::NoIcon);
-  EXPECT_EQ(answerer_->boxes[0].parent, window_.get());
-  EXPECT_EQ(ImageSize(), 0);
+  Drop({WriteImageFile(dir_, "good.qlz", 2000, "Good")});
+  ASSERT_TRUE(window_->ImageLoaded());
+  const std::string fifo = dir_.filePath("pipe.qlz").toStdString();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string gone = WriteImageFile(dir_, "gone.qlz", 100);
+  // A FIFO, a device, and a file that is there when chosen and gone when the window opens it.
+  for (const std::string& path : {fifo, std::string("/dev/null"), gone}) {
+    SCOPED_TRACE(path);
+    answerer_->boxes.clear();
+    answerer_->file_choice = QString::fromStdString(path);
+    answerer_->after_file_choice = [path, gone] {
+      if (path == gone) QFile::remove(QString::fromStdString(path));
+    };
+    // Stands in for a writer: an open for reading that waits on the FIFO is let go, and seen.
+    std::atomic<bool> done{false}, reader_waited{false};
+    std::thread writer([&] {
+      for (; !done; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd < 0) continue;
+        reader_waited = true;
+        ::close(fd);
+      }
+    });
+    window_->Command(kLoadBiosCommand)->trigger();
+    done = true;
+    writer.join();
+    EXPECT_FALSE(reader_waited) << "the test open waited for a writer";
+    ASSERT_EQ(answerer_->boxes.size(), 1u);
+    EXPECT_EQ(answerer_->boxes[0].text, "File error");
+    EXPECT_EQ(answerer_->boxes[0].caption, "quelt-flasher");
+    EXPECT_EQ(answerer_->boxes[0].icon, QMessageBox::NoIcon);
+    EXPECT_EQ(answerer_->boxes[0].parent, window_.get());
+    EXPECT_TRUE(window_->ImageLoaded());
+    EXPECT_EQ(ImageSize(), 2000);
+  }
 }
 
 TEST_F(CommandsTest, SafeModeFollowsTheMenuMarkAndTheStoredValue) {

@@ -13,8 +13,8 @@
 #include <mutex>
 
 #include "app/about_dlg.h"
-#include "app/busy_flag.h"
 #include "app/control_ids.h"
+#include "app/window_run.h"
 #include "image/image_store.h"
 #include "link/program.h"
 #include "settings/safe_mode.h"

@@ -9,10 +9,10 @@
 #include <QTest>
 
 #include "app/about_dlg.h"
-#include "app/busy_flag.h"
 #include "app/control_ids.h"
 #include "app/flasher_app.h"
 #include "app/paint/skin.h"
+#include "app/window_run.h"
 #include "image/image_store.h"
 #include "settings/safe_mode.h"
 #include "tests/app/window/window_harness.h"

@@ -2,8 +2,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressBar>
@@ -12,9 +14,9 @@
 #include <QUrl>
 #include <fstream>
 
-#include "app/busy_flag.h"
 #include "app/control_ids.h"
 #include "app/flasher_app.h"
+#include "app/window_run.h"
 #include "image/image_store.h"
 #include "link/chip_type.h"
 #include "link/erase.h"
@@ -50,8 +52,16 @@ void Answerer::Poll() {
     if (!w->isVisible()) continue;
     if (auto* dialog = qobject_cast<QFileDialog*>(w)) {
       ++file_dialogs;
-      file_filters = dialog->nameFilters();
+      // The filters as shown, then what the first one matches once chosen.
+      auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+      file_filters.clear();
+      for (int i = 0; types && i < types->count(); ++i) file_filters << types->itemText(i);
       file_selected_filter = dialog->selectedNameFilter();
+      if (types && types->count() > 0) {
+        types->setCurrentIndex(0);
+        emit types->activated(0);
+        file_first_patterns = dialog->findChild<QFileSystemModel*>()->nameFilters();
+      }
       file_title = dialog->windowTitle();
       if (file_choice.isEmpty()) {
         dialog->reject();
@@ -185,6 +195,12 @@ void WindowTest::OpenWindow() {
 }
 
 void WindowTest::Drop(const std::vector<std::string>& paths) {
+  SendDrop(paths);
+  // The load queued by the drop.
+  QCoreApplication::sendPostedEvents(window_.get(), QEvent::MetaCall);
+}
+
+void WindowTest::SendDrop(const std::vector<std::string>& paths) {
   QMimeData data;
   QList<QUrl> urls;
   for (const std::string& p : paths) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(p)));
@@ -195,6 +211,7 @@ void WindowTest::Drop(const std::vector<std::string>& paths) {
   ASSERT_TRUE(enter.isAccepted());
   QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(window_.get(), &drop);
+  ASSERT_TRUE(drop.isAccepted());
 }
 
 void WindowTest::WaitIdle() {

@@ -62,8 +62,9 @@ class Answerer : public QObject {
   // Called once the choice has been accepted, before the window looks at the file.
   std::function<void()> after_file_choice;
   int file_dialogs = 0;
-  QStringList file_filters;
+  QStringList file_filters;  // as the dialog shows them
   QString file_selected_filter, file_title;
+  QStringList file_first_patterns;  // what the first filter matches
 
  private:
   void Poll();
@@ -105,7 +106,10 @@ class WindowTest : public ::testing::Test {
   void UseSim(const std::string& options);
   void UseRecording();
   void OpenWindow();
+  // A drop of `paths` and the load it queues.
   void Drop(const std::vector<std::string>& paths);
+  // Only the drop event: whatever it queues has not run yet.
+  void SendDrop(const std::vector<std::string>& paths);
   // Presses the button and waits until the run it started has finished.
   void PressAndFinish(int id);
   void WaitIdle();

@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <chrono>
 
-#include "app/busy_flag.h"
 #include "app/control_ids.h"
+#include "app/window_run.h"
 #include "image/image_store.h"
 #include "link/erase.h"
 #include "link/work_buffer.h"
