@@ -185,6 +185,8 @@ TEST_F(HandBytes, CommandsWithoutTheirUnlockCyclesDoNothing) {
       {"program groups without the bypass", kAt0 + kLargeGroupA7At0},
       {"sector erase with its addresses swapped",
        kAt555 + kAA + kAt0AAA + k55 + kAt555 + k80 + kAt555 + kAA + kAt0AAA + k55 + kAt0 + k30},
+      {"sector erase with its second 0x55 to 0xAAA",
+       kAt0AAA + kAA + kAt555 + k55 + kAt0AAA + k80 + kAt0AAA + kAA + kAt0AAA + k55 + kAt0 + k30},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
