@@ -2,7 +2,7 @@
 # Runs every libFuzzer target of a sanitizer tree for a bounded time each.
 set -euo pipefail
 tree=${1:?usage: run-fuzzers.sh BUILD_TREE [SECONDS]}
-seconds=${2:-${QUELT_FUZZ_SECONDS:-20}}
+seconds=${2:-${QUELT_FUZZ_SECONDS:-10}}
 root=$(cd "$(dirname "$0")/.." && pwd)
 shopt -s nullglob
 found=0

@@ -122,22 +122,6 @@ COLORREF DC::GetPixel(int x, int y) const {
   return FromQRgb(ColourAt(surface, p.x, p.y));
 }
 
-COLORREF DC::SetPixel(int x, int y, COLORREF colour) {
-  POINT p{x, y};
-  LPtoDP(&p, 1);
-  const RECT clip = DeviceClip();
-  if (p.x < clip.left || p.x >= clip.right || p.y < clip.top || p.y >= clip.bottom) {
-    return CLR_INVALID;
-  }
-  QImage& surface = *Surface();
-  if (IsMonochrome(surface)) {
-    SetBitAt(surface, p.x, p.y, NearestBit(colour));
-  } else {
-    SetColourAt(surface, p.x, p.y, ToQRgb(colour) & 0x00FFFFFFu);
-  }
-  return GetPixel(x, y);
-}
-
 void DC::FillSolidRect(int x, int y, int cx, int cy, COLORREF colour) {
   SetBkColor(colour);
   QImage* surface = Surface();

@@ -54,10 +54,8 @@ class DC {
   COLORREF SetBkColor(COLORREF colour);
   COLORREF GetBkColor() const { return bk_colour_; }
   COLORREF SetTextColor(COLORREF colour);
-  COLORREF GetTextColor() const { return text_colour_; }
 
   COLORREF GetPixel(int x, int y) const;
-  COLORREF SetPixel(int x, int y, COLORREF colour);
   // Fills with the colour and leaves it set as the background colour.
   void FillSolidRect(int x, int y, int cx, int cy, COLORREF colour);
   void FillSolidRect(const RECT& rect, COLORREF colour);
@@ -72,7 +70,6 @@ class DC {
   SIZE SetWindowExt(SIZE) { return {1, 1}; }
   SIZE GetViewportExt() const { return {1, 1}; }
   SIZE SetViewportExt(SIZE) { return {1, 1}; }
-  POINT GetWindowOrg() const { return window_org_; }
   POINT SetWindowOrg(int x, int y);
   void LPtoDP(POINT* points, int count) const;
   void DPtoLP(POINT* points, int count) const;

@@ -1,75 +1,81 @@
 #include "link/bus.h"
 
-#include <array>
+#include <algorithm>
+#include <functional>
 
 #include "link/phases.h"
-#include "tests/link/link_test_util.h"
+#include "tests/link/link_fixture.h"
 
 namespace quelt::test {
 namespace {
 
-class BusTest : public LinkTest {};
+using Bus = LinkTest;
 
-TEST_F(BusTest, SymbolsLeaveAsLowThenHighStrobe) {
-  struct Case {
-    uint8_t symbol;
-    uint8_t low, high;
+// Each symbol leaves as a low then a high strobe: bits 5..7 dropped, D4 in bit 5, the strobe in
+// bit 4.
+TEST_F(Bus, SymbolsFramesAndPhasesOnTheWire) {
+  const uint8_t frame[] = {0x1F, 0x0C, 0x12, 170, 85, 144, 0};
+  uint8_t long_frame[300];
+  std::fill(std::begin(long_frame), std::end(long_frame), 0x15);
+  const struct {
+    const char* name;
+    std::function<void()> send;
+    Trace trace;
+  } cases[] = {
+      // clang-format off
+      {"symbol 0", [] { SendSymbol(0); }, {W({0x00, 0x10})}},
+      {"symbol 13", [] { SendSymbol(13); }, {W({0x0D, 0x1D})}},
+      {"symbol 15", [] { SendSymbol(15); }, {W({0x0F, 0x1F})}},
+      {"symbol 16", [] { SendSymbol(16); }, {W({0x20, 0x30})}},
+      {"symbol 17", [] { SendSymbol(17); }, {W({0x21, 0x31})}},
+      {"symbol 31", [] { SendSymbol(31); }, {W({0x2F, 0x3F})}},
+      {"symbol 32", [] { SendSymbol(32); }, {W({0x00, 0x10})}},
+      {"symbol 85", [] { SendSymbol(85); }, {W({0x25, 0x35})}},
+      {"symbol 144", [] { SendSymbol(144); }, {W({0x20, 0x30})}},
+      {"symbol 170", [] { SendSymbol(170); }, {W({0x0A, 0x1A})}},
+      {"symbol 255", [] { SendSymbol(255); }, {W({0x2F, 0x3F})}},
+      {"idle", [] { IdleBus(); }, {W({0x00, 0x10})}},
+      {"frame in one write", [&] { SendFrame(frame, 7); },
+       {W({0x2F, 0x3F, 0x0C, 0x1C, 0x22, 0x32, 0x0A, 0x1A, 0x25, 0x35, 0x20, 0x30, 0x00, 0x10})}},
+      {"empty frame, still one write", [] { SendFrame(nullptr, 0); }, {W({})}},
+      {"frame of the most symbols", [&] { SendFrame(long_frame, 256); }, {W(Rep({0x25, 0x35}, 256))}},
+      {"frame beyond, cut", [&] { SendFrame(long_frame, 300); }, {W(Rep({0x25, 0x35}, 256))}},
+      {"long address 0xAAA", [] { LongAddressPhase(0xAAA).Send(); }, {W(kAtAAA)}},
+      {"long address 0x555", [] { LongAddressPhase(0x555).Send(); }, {W(kAt555)}},
+      {"long address 0", [] { LongAddressPhase(0).Send(); }, {W(kLongAddress0)}},
+      // Bits 24..20 lead the long form.
+      {"long address 0x1FFFFFF", [] { LongAddressPhase(0x1FFFFFF).Send(); },
+       {W(Cat<uint8_t>({{0x01, 0x11}, Rep({0x2F, 0x3F}, 5)}))}},
+      {"short address 0", [] { ShortAddressPhase(0).Send(); }, {W(kShortAddress0)}},
+      {"short address 0x1F000", [] { ShortAddressPhase(0x1F000).Send(); },
+       {W({0x21, 0x31, 0x03, 0x13, 0x2C, 0x3C, 0x00, 0x10, 0x00, 0x10})}},
+      {"byte 0xAA", [] { BytePhase(0xAA).Send(); }, {W(kByteAA)}},
+      {"byte 0x55", [] { BytePhase(0x55).Send(); }, {W(kByte55)}},
+      {"byte 0x90", [] { BytePhase(0x90).Send(); }, {W(kByte90)}},
+      {"byte 0xF0", [] { BytePhase(0xF0).Send(); }, {W(kLargeLeave)}},
+      {"byte 0x80", [] { BytePhase(0x80).Send(); }, {W(kByte80)}},
+      {"byte 0x30", [] { BytePhase(0x30).Send(); }, {W(kByte30)}},
+      // clang-format on
   };
-  // Bits 5..7 are dropped, D4 travels in bit 5 and the strobe in bit 4.
-  const Case cases[] = {
-      {0, 0x00, 0x10},   {13, 0x0D, 0x1D},  {15, 0x0F, 0x1F},  {16, 0x20, 0x30},
-      {17, 0x21, 0x31},  {31, 0x2F, 0x3F},  {32, 0x00, 0x10},  {85, 0x25, 0x35},
-      {144, 0x20, 0x30}, {170, 0x0A, 0x1A}, {255, 0x2F, 0x3F},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     adapter_.Clear();
-    SendSymbol(c.symbol);
-    EXPECT_EQ(Trace(), std::vector<std::string>{W({c.low, c.high})}) << int(c.symbol);
+    c.send();
+    EXPECT_EQ(Calls(), c.trace) << c.name;
   }
 }
 
-TEST_F(BusTest, FrameIsOneWriteOfAllItsSymbols) {
-  const uint8_t symbols[] = {0x1F, 0x0C, 0x12, 170, 85, 144, 0};
-  SendFrame(symbols, 7);
-  EXPECT_EQ(Trace(), std::vector<std::string>{W({0x2F, 0x3F, 0x0C, 0x1C, 0x22, 0x32, 0x0A, 0x1A,
-                                                 0x25, 0x35, 0x20, 0x30, 0x00, 0x10})});
-}
-
-TEST_F(BusTest, EmptyFrameStillWritesOnce) {
-  SendFrame(nullptr, 0);
-  const auto calls = adapter_.Calls();
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].kind, AdapterCall::Write);
-  EXPECT_EQ(calls[0].count, 0u);
-}
-
-TEST_F(BusTest, FrameOfMostSymbolsAndBeyond) {
-  std::array<uint8_t, 300> symbols;
-  symbols.fill(0x15);
-  SendFrame(symbols.data(), 256);
-  SendFrame(symbols.data(), 300);  // cut to the most a frame holds
-  const auto writes = Writes();
-  ASSERT_EQ(writes.size(), 2u);
-  EXPECT_EQ(writes[0], Rep({0x25, 0x35}, 256));
-  EXPECT_EQ(writes[1], Rep({0x25, 0x35}, 256));
-}
-
-TEST_F(BusTest, ReadLinesShiftsInputBySix) {
+TEST_F(Bus, ReadLinesShiftsInputBySix) {
   adapter_.ScriptReads({0x80, 0x40, 0xC0, 0x3F, 0xFF});
-  EXPECT_EQ(ReadLines() & 0xFF, 2);
-  EXPECT_EQ(ReadLines() & 0xFF, 1);
-  EXPECT_EQ(ReadLines() & 0xFF, 3);
-  EXPECT_EQ(ReadLines() & 0xFF, 0);
-  EXPECT_EQ(ReadLines() & 0xFF, 3);
-  EXPECT_EQ(ReadLines() & 0xFF, 0);  // script used up: the preset 0
+  for (int expected : {2, 1, 3, 0, 3, 0}) {  // the last once the script is used up: preset 0
+    EXPECT_EQ(ReadLines() & 0xFF, expected);
+  }
 }
 
-TEST_F(BusTest, ChipByteArrivesLeastSignificantBitFirst) {
-  struct Case {
-    std::vector<uint8_t> inputs;
+TEST_F(Bus, ChipByteArrivesLeastSignificantBitFirst) {
+  const struct {
+    Bytes inputs;
     int byte;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {Rep({0x80}, 8), 0xFF},
       {Rep({0x00}, 8), 0x00},
       {Rep({0x40}, 8), 0x00},  // input bit 6 is not the data line
@@ -78,46 +84,12 @@ TEST_F(BusTest, ChipByteArrivesLeastSignificantBitFirst) {
       {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00, 0x80}, 0xBF},
       {{0x80, 0x00, 0x80, 0x00, 0x80, 0x00, 0x80, 0x80}, 0xD5},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     adapter_.Clear();
     adapter_.ScriptReads(c.inputs);
     EXPECT_EQ(ReadChipByte() & 0xFF, c.byte);
     // Sampled before each strobe of symbol 0, after the opening symbol 13.
-    EXPECT_EQ(Trace(), ReadByteTrace());
-  }
-}
-
-TEST_F(BusTest, IdleIsOneStrobeOfSymbolZero) {
-  IdleBus();
-  EXPECT_EQ(Trace(), std::vector<std::string>{W({0x00, 0x10})});
-}
-
-TEST_F(BusTest, AddressAndBytePhases) {
-  struct Case {
-    Frame frame;
-    std::vector<uint8_t> wire;
-  };
-  const Case cases[] = {
-      {LongAddressPhase(0xAAA),
-       {0x01, 0x11, 0x00, 0x10, 0x00, 0x10, 0x02, 0x12, 0x25, 0x35, 0x0A, 0x1A}},
-      {LongAddressPhase(0x555),
-       {0x01, 0x11, 0x00, 0x10, 0x00, 0x10, 0x01, 0x11, 0x0A, 0x1A, 0x25, 0x35}},
-      {LongAddressPhase(0), Cat({{0x01, 0x11}, Rep({0x00, 0x10}, 5)})},
-      // Bits 24..20 lead the long form.
-      {LongAddressPhase(0x1FFFFFF), Cat({{0x01, 0x11}, Rep({0x2F, 0x3F}, 5)})},
-      {ShortAddressPhase(0), Cat({{0x21, 0x31}, Rep({0x00, 0x10}, 4)})},
-      {ShortAddressPhase(0x1F000), {0x21, 0x31, 0x03, 0x13, 0x2C, 0x3C, 0x00, 0x10, 0x00, 0x10}},
-      {BytePhase(0xAA), {0x25, 0x35, 0x0A, 0x1A, 0x00, 0x10}},
-      {BytePhase(0x55), {0x22, 0x32, 0x25, 0x35, 0x00, 0x10}},
-      {BytePhase(0x90), {0x24, 0x34, 0x20, 0x30, 0x00, 0x10}},
-      {BytePhase(0xF0), {0x27, 0x37, 0x20, 0x30, 0x00, 0x10}},
-      {BytePhase(0x80), {0x24, 0x34, 0x00, 0x10, 0x00, 0x10}},
-      {BytePhase(0x30), {0x21, 0x31, 0x20, 0x30, 0x00, 0x10}},
-  };
-  for (const Case& c : cases) {
-    adapter_.Clear();
-    c.frame.Send();
-    EXPECT_EQ(Trace(), std::vector<std::string>{W(c.wire)});
+    EXPECT_EQ(Calls(), ReadByteTrace());
   }
 }
 

@@ -1,16 +1,14 @@
 // RegistryKey over the file store: roots, opening and creating keys, where values lie.
 #include "settings/registry_key.h"
 
-#include <cstdlib>
-
 #include "settings/file_settings_store.h"
-#include "settings/settings_store.h"
 #include "tests/settings/settings_fixture.h"
 
 namespace quelt::test {
 namespace {
 
-TEST(RegistryKeyRoot, TakesOnlyThePredefinedRoots) {
+// Only the predefined roots are taken, and only the current user's has a folder.
+TEST_F(SettingsTest, RootsAndTheirFolders) {
   const struct {
     RootKey root;
     bool taken;
@@ -30,7 +28,12 @@ TEST(RegistryKeyRoot, TakesOnlyThePredefinedRoots) {
     k.SetRoot(RootKey::LocalMachine);
     EXPECT_EQ(k.SetRoot(c.root), c.taken);
     EXPECT_EQ(k.m_hRootKey, c.after);
+    if (c.after != RootKey::CurrentUser) {
+      EXPECT_FALSE(k.Open("Software\\Quelt JQ", true));
+      EXPECT_FALSE(k.WriteInt("Mode", 1));
+    }
   }
+  EXPECT_FALSE(std::filesystem::exists(ConfigFolder()));
 }
 
 TEST_F(SettingsTest, OpenCreatesKeysAsFoldersAndKeepsThePathOnFailure) {
@@ -41,7 +44,7 @@ TEST_F(SettingsTest, OpenCreatesKeysAsFoldersAndKeepsThePathOnFailure) {
 
   EXPECT_TRUE(key.Open("Software\\Quelt JQ", true));
   EXPECT_EQ(key.m_strKeyPath, "Software\\Quelt JQ");
-  EXPECT_TRUE(std::filesystem::is_directory(temp_ / "quelt-flasher" / "Software" / "Quelt JQ"));
+  EXPECT_TRUE(std::filesystem::is_directory(KeyFolder()));
   EXPECT_TRUE(key.Open("Software\\Quelt JQ", false));
 
   EXPECT_FALSE(key.Open("Software\\Other", false));
@@ -56,9 +59,8 @@ TEST_F(SettingsTest, OpenCreatesKeysAsFoldersAndKeepsThePathOnFailure) {
 }
 
 TEST_F(SettingsTest, PathsThatWouldLeaveTheConfigFolderAreRefused) {
-  const char* paths[] = {
-      "..", "Software\\..\\..", "Software\\.", "Software\\\\Quelt", "Software\\", "a/b", "..\\x"};
-  for (const char* path : paths) {
+  for (const char* path : {"..", "Software\\..\\..", "Software\\.", "Software\\\\Quelt",
+                           "Software\\", "a/b", "..\\x"}) {
     SCOPED_TRACE(path);
     RegistryKey key;
     EXPECT_FALSE(key.Open(path, true));
@@ -69,30 +71,17 @@ TEST_F(SettingsTest, PathsThatWouldLeaveTheConfigFolderAreRefused) {
   EXPECT_FALSE(key.WriteInt("../escape", 1));
   EXPECT_FALSE(key.WriteInt("", 1));
   EXPECT_FALSE(std::filesystem::exists(ConfigFolder() / "escape"));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp_), {}), 1);
-}
-
-TEST_F(SettingsTest, OnlyTheCurrentUserRootHasAFolder) {
-  for (const RootKey root : {RootKey::ClassesRoot, RootKey::LocalMachine, RootKey::Users}) {
-    RegistryKey key;
-    ASSERT_TRUE(key.SetRoot(root));
-    EXPECT_FALSE(key.Open("Software\\Quelt JQ", true));
-    EXPECT_FALSE(key.WriteInt("Mode", 1));
-  }
-  EXPECT_FALSE(std::filesystem::exists(ConfigFolder()));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp_.path()), {}), 1);
 }
 
 TEST_F(SettingsTest, WithoutAnAbsoluteConfigHomeTheFolderIsBelowHome) {
-  const char* home = std::getenv("HOME");
-  const std::string saved_home = home != nullptr ? home : "";
-  ::setenv("HOME", temp_.c_str(), 1);
-  for (const char* config : {"", "relative/config"}) {
-    ::setenv("XDG_CONFIG_HOME", config, 1);
-    EXPECT_EQ(FileSettingsStore::RootFolder(), temp_ / ".config" / "quelt-flasher");
+  ScopedEnv home("HOME", temp_.path().string());
+  for (const std::optional<std::string>& config :
+       {std::optional<std::string>(""), std::optional<std::string>("relative/config"),
+        std::optional<std::string>()}) {
+    ScopedEnv xdg("XDG_CONFIG_HOME", config);
+    EXPECT_EQ(FileSettingsStore::RootFolder(), temp_.path() / ".config" / "quelt-flasher");
   }
-  ::unsetenv("XDG_CONFIG_HOME");
-  EXPECT_EQ(FileSettingsStore::RootFolder(), temp_ / ".config" / "quelt-flasher");
-  ::setenv("HOME", saved_home.c_str(), 1);
 }
 
 }  // namespace

@@ -56,73 +56,34 @@ class StartUp : public SettingsTest {
 };
 
 TEST_F(StartUp, ReadsTheStoredValue) {
+  const Bytes k1Dword{0x04, 0, 0, 0, 0x01, 0, 0, 0};
+  const Bytes k2{0x03, 0, 0, 0, 0x02, 0, 0, 0};
+  const Bytes kMinus1{0x03, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+  const Bytes kHighByte{0x03, 0, 0, 0, 0, 0, 0, 0x01};
+  const Bytes kString1{0x01, 0, 0, 0, 0x01, 0, 0, 0};
+  const Bytes k8Bytes{0x03, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+  const Bytes k5Bytes{0x03, 0, 0, 0, 1, 0, 0, 0, 0};
+  const Bytes k1Byte{0x03, 0, 0, 0, 0x01};
+  const Bytes k2Bytes{0x03, 0, 0, 0, 0x00, 0x01};
+  const Bytes kNoData{0x03, 0, 0, 0};
+  // clang-format off
   const StartCase cases[] = {
       {"first start, no key", Before::NoKey, {}, StoredSafeMode::Missing, false, kBinary0},
       {"key without the value", Before::KeyOnly, {}, StoredSafeMode::Missing, false, kBinary0},
       {"0 as binary", Before::File, kBinary0, StoredSafeMode::Off, false, kBinary0},
       {"1 as binary", Before::File, kBinary1, StoredSafeMode::On, true, kBinary1},
-      {"1 as a DWORD",
-       Before::File,
-       {0x04, 0, 0, 0, 0x01, 0, 0, 0},
-       StoredSafeMode::On,
-       true,
-       Bytes{0x04, 0, 0, 0, 0x01, 0, 0, 0}},
-      {"2 stays 2",
-       Before::File,
-       {0x03, 0, 0, 0, 0x02, 0, 0, 0},
-       StoredSafeMode::Unchanged,
-       true,
-       Bytes{0x03, 0, 0, 0, 0x02, 0, 0, 0}},
-      {"-1",
-       Before::File,
-       {0x03, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF},
-       StoredSafeMode::Unchanged,
-       true,
-       Bytes{0x03, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}},
-      {"1 in the high byte only",
-       Before::File,
-       {0x03, 0, 0, 0, 0, 0, 0, 0x01},
-       StoredSafeMode::Unchanged,
-       true,
-       Bytes{0x03, 0, 0, 0, 0, 0, 0, 0x01}},
-      {"a string type holding 1",
-       Before::File,
-       {0x01, 0, 0, 0, 0x01, 0, 0, 0},
-       StoredSafeMode::On,
-       true,
-       Bytes{0x01, 0, 0, 0, 0x01, 0, 0, 0}},
+      {"1 as a DWORD", Before::File, k1Dword, StoredSafeMode::On, true, k1Dword},
+      {"2 stays 2", Before::File, k2, StoredSafeMode::Unchanged, true, k2},
+      {"-1", Before::File, kMinus1, StoredSafeMode::Unchanged, true, kMinus1},
+      {"1 in the high byte only", Before::File, kHighByte, StoredSafeMode::Unchanged, true, kHighByte},
+      {"a string type holding 1", Before::File, kString1, StoredSafeMode::On, true, kString1},
       // Longer than 4 bytes: the default 0, and the value is left as it is.
-      {"8 bytes of data",
-       Before::File,
-       {0x03, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0},
-       StoredSafeMode::Off,
-       false,
-       Bytes{0x03, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}},
-      {"5 bytes of data",
-       Before::File,
-       {0x03, 0, 0, 0, 1, 0, 0, 0, 0},
-       StoredSafeMode::Off,
-       false,
-       Bytes{0x03, 0, 0, 0, 1, 0, 0, 0, 0}},
+      {"8 bytes of data", Before::File, k8Bytes, StoredSafeMode::Off, false, k8Bytes},
+      {"5 bytes of data", Before::File, k5Bytes, StoredSafeMode::Off, false, k5Bytes},
       // Shorter than 4 bytes: the low-order bytes, the rest 0.
-      {"1 byte holding 1",
-       Before::File,
-       {0x03, 0, 0, 0, 0x01},
-       StoredSafeMode::On,
-       true,
-       Bytes{0x03, 0, 0, 0, 0x01}},
-      {"2 bytes holding 0x0100",
-       Before::File,
-       {0x03, 0, 0, 0, 0x00, 0x01},
-       StoredSafeMode::Unchanged,
-       true,
-       Bytes{0x03, 0, 0, 0, 0x00, 0x01}},
-      {"type and no data",
-       Before::File,
-       {0x03, 0, 0, 0},
-       StoredSafeMode::Off,
-       false,
-       Bytes{0x03, 0, 0, 0}},
+      {"1 byte holding 1", Before::File, k1Byte, StoredSafeMode::On, true, k1Byte},
+      {"2 bytes holding 0x0100", Before::File, k2Bytes, StoredSafeMode::Unchanged, true, k2Bytes},
+      {"type and no data", Before::File, kNoData, StoredSafeMode::Off, false, kNoData},
       // Damaged: shorter than the type. Reads as absent and is replaced by 0.
       {"damaged, 3 bytes", Before::File, {0x03, 0, 0}, StoredSafeMode::Missing, false, kBinary0},
       {"damaged, empty", Before::File, {}, StoredSafeMode::Missing, false, kBinary0},
@@ -131,6 +92,7 @@ TEST_F(StartUp, ReadsTheStoredValue) {
       {"a folder named Mode", Before::Directory, {}, StoredSafeMode::Missing, false, std::nullopt},
       {"a FIFO named Mode", Before::Fifo, {}, StoredSafeMode::Missing, false, kBinary0},
   };
+  // clang-format on
   for (const StartCase& c : cases) {
     SCOPED_TRACE(c.label);
     Prepare(c);
@@ -158,6 +120,7 @@ TEST_F(SettingsTest, SwitchingWritesBinaryWhateverWasThere) {
     int value;
     Bytes after;
   } cases[] = {
+      // clang-format off
       {"on, no key yet", std::nullopt, 1, kBinary1},
       {"on over 0", kBinary0, 1, kBinary1},
       {"off over 1", kBinary1, 0, kBinary0},
@@ -165,6 +128,7 @@ TEST_F(SettingsTest, SwitchingWritesBinaryWhateverWasThere) {
       {"off over a DWORD 2", Bytes{0x04, 0, 0, 0, 2, 0, 0, 0}, 0, kBinary0},
       {"on over 8 bytes", Bytes{0x03, 0, 0, 0, 9, 9, 9, 9, 9, 9, 9, 9}, 1, kBinary1},
       {"off over a damaged value", Bytes{0x03}, 0, kBinary0},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);

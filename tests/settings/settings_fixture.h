@@ -4,36 +4,45 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace quelt::test {
+#include "tests/support/test_files.h"
 
-using Bytes = std::vector<uint8_t>;
+namespace quelt::test {
 
 class SettingsTest : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
-
-  std::filesystem::path ConfigFolder() const { return temp_ / "quelt-flasher"; }
+  std::filesystem::path ConfigFolder() const { return temp_.path() / "quelt-flasher"; }
   std::filesystem::path KeyFolder() const { return ConfigFolder() / "Software" / "Quelt JQ"; }
   std::filesystem::path ModeFile() const { return KeyFolder() / "Mode"; }
 
   // Writes a value file as it lies on disk (type and data), creating the key's folder.
-  void WriteMode(const Bytes& file_bytes) const;
-  // The bytes of the value file, or nothing when it does not exist.
-  std::optional<Bytes> ReadMode() const;
+  void WriteMode(const Bytes& file_bytes) const {
+    std::filesystem::create_directories(KeyFolder());
+    ASSERT_TRUE(WriteFile(ModeFile(), file_bytes));
+  }
+  // The bytes of the value file, or nothing when it is not a file.
+  std::optional<Bytes> ReadMode() const {
+    if (!std::filesystem::is_regular_file(ModeFile())) return std::nullopt;
+    return ReadFile(ModeFile());
+  }
   // The names in the key's folder, to see that no temporary file was left behind.
-  std::vector<std::string> KeyFolderEntries() const;
+  std::vector<std::string> KeyFolderEntries() const {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(KeyFolder(), error)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 
-  std::filesystem::path temp_;
-
- private:
-  std::optional<std::string> saved_config_;
+  TempDir temp_;
+  ScopedEnv config_{"XDG_CONFIG_HOME", temp_.path().string()};
 };
 
 }  // namespace quelt::test

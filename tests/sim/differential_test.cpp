@@ -1,37 +1,36 @@
 // The fast paths against the byte-by-byte decoder: the same random streams, cut into the same
-// writes, must leave the same state, the same data line after every write and the same flash.
+// writes, must leave the same state, the same data line after every write and the same flash;
+// and the chip link's own streams (identification, erase with its polls, programming,
+// verification) must get the same answers to every read and leave the same flash.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
 #include <vector>
 
+#include "link/chip_type.h"
+#include "link/erase.h"
+#include "link/identify.h"
+#include "link/phases.h"
+#include "link/program.h"
+#include "link/sim/sim_adapter.h"
 #include "link/sim/sim_chip.h"
+#include "link/verify.h"
+#include "tests/support/test_files.h"
 
-namespace quelt {
+namespace quelt::test {
 namespace {
 
-void Sym(std::vector<uint8_t>& out, uint8_t s) {
-  const uint8_t e = static_cast<uint8_t>((s & 0x0F) | ((s & 0x10) ? 0x20 : 0));
-  out.push_back(e);
-  out.push_back(static_cast<uint8_t>(e | 0x10));
+using Bytes = std::vector<uint8_t>;
+
+void Put(Bytes& out, const Frame& frame) {
+  for (std::size_t k = 0; k < frame.size(); ++k) {
+    const uint8_t e = EncodeSymbol(frame.data()[k]);
+    out.insert(out.end(), {e, static_cast<uint8_t>(e | kStrobe)});
+  }
 }
 
-void LongAddress(std::vector<uint8_t>& out, uint32_t a) {
-  Sym(out, 0x01);
-  for (int shift : {20, 15, 10, 5, 0}) Sym(out, static_cast<uint8_t>((a >> shift) & 0x1F));
-}
-
-void Cycle(std::vector<uint8_t>& out, uint8_t opener_bits, uint8_t v) {
-  Sym(out, static_cast<uint8_t>(0x10 | opener_bits | (v >> 5)));
-  Sym(out, v & 0x1F);
-  Sym(out, 0);
-}
-
-void Command(std::vector<uint8_t>& out, uint32_t a, uint8_t v) {
-  LongAddress(out, a);
-  Cycle(out, 0, v);
-}
+Frame Command(int32_t a, uint8_t v) { return LongAddressPhase(a).Add(BytePhase(v)); }
 
 // A generator of streams that mix noise with the units and groups the chip knows, often
 // slightly damaged, so that both the fast paths and their fallbacks are exercised.
@@ -39,158 +38,102 @@ class StreamMaker {
  public:
   StreamMaker(uint32_t seed, SimChipType type) : rng_(seed), type_(type) {}
 
-  std::vector<uint8_t> Make(int segments) {
-    std::vector<uint8_t> out;
-    for (int i = 0; i < segments; ++i) Segment(out);
+  Bytes Make(int segments) {
+    Bytes out;
+    for (int i = 0; i < segments; ++i) {
+      const std::size_t from = out.size();
+      Segment(out);
+      if (out.size() > from && Below(4) == 0) out[from + Below(out.size() - from)] = Byte();
+    }
     return out;
   }
 
  private:
-  uint32_t Below(uint32_t n) { return std::uniform_int_distribution<uint32_t>(0, n - 1)(rng_); }
+  uint32_t Below(std::size_t n) {
+    return std::uniform_int_distribution<uint32_t>(0, static_cast<uint32_t>(n - 1))(rng_);
+  }
   uint8_t Byte() { return static_cast<uint8_t>(Below(256)); }
   // Addresses near the interesting ones: the command addresses, block edges, the chip's end.
-  uint32_t Address() {
-    static const uint32_t kNear[] = {0, 0xAAA, 0x555, 0x4000, 0x8000, 0x10000, 0x1FFFF, 0x1FFFFF};
-    return Below(4) == 0 ? Below(0x200000) : kNear[Below(8)] + Below(3);
+  int32_t Address() {
+    static const int32_t kNear[] = {0, 0xAAA, 0x555, 0x4000, 0x8000, 0x10000, 0x1FFFF, 0x1FFFFF};
+    return static_cast<int32_t>(Below(4) == 0 ? Below(0x200000) : kNear[Below(8)] + Below(3));
   }
-
-  void StartFrame(std::vector<uint8_t>& out, bool long_form) {
-    for (int i = 0; i < 19; ++i) Sym(out, 0);
-    Sym(out, 0x1F);
-    Sym(out, long_form ? 0x0D : 0x0C);
-    Sym(out, 0x12);
-    if (long_form) {
-      LongAddress(out, 0);
-    } else {
-      for (uint8_t s : {0x11, 0, 0, 0, 0}) Sym(out, s);
+  // Up to 40 groups made by `fill`, their holds cut short now and then.
+  void Groups(Bytes& out, std::size_t head, void (*fill)(uint8_t*, int32_t, uint8_t), bool base) {
+    for (uint32_t i = 0, n = 1 + Below(40); i < n; ++i) {
+      uint8_t group[kProgramGroupBytes];
+      const int32_t at = base ? (Below(3) ? Below(0x20000) : Address() & 0x1FFFF) : Below(8) != 0;
+      fill(group, at, Byte());
+      const std::size_t cut = Below(10) == 0 ? Below(kProgramGroupBytes - head) : 0;
+      out.insert(out.end(), group, group + kProgramGroupBytes - cut);
     }
   }
 
-  void LargeGroups(std::vector<uint8_t>& out) {
-    const int n = 1 + static_cast<int>(Below(40));
-    for (int i = 0; i < n; ++i) {
-      const uint8_t b = Byte();
-      Sym(out, Below(8) == 0 ? 0x15 : 0x1D);
-      Sym(out, 0);
-      Sym(out, 0);
-      Sym(out, static_cast<uint8_t>(0x10 | (b >> 5)));
-      Sym(out, b & 0x1F);
-      Sym(out, 0);
-      int hold = 28;
-      if (Below(10) == 0) hold = static_cast<int>(Below(29));
-      out.insert(out.end(), static_cast<std::size_t>(hold), 0x10);
-    }
-  }
-
-  void BaseGroups(std::vector<uint8_t>& out) {
-    const int n = 1 + static_cast<int>(Below(40));
-    for (int i = 0; i < n; ++i) {
-      const uint32_t a = Below(3) == 0 ? Address() : Below(0x20000);
-      const uint8_t b = Byte();
-      Sym(out, 0x05);
-      Sym(out, static_cast<uint8_t>(((b >> 3) & 0x1C) | ((a >> 15) & 3)));
-      Sym(out, (a >> 10) & 0x1F);
-      Sym(out, (a >> 5) & 0x1F);
-      Sym(out, a & 0x1F);
-      const uint8_t e = static_cast<uint8_t>((b & 0x0F) | ((b & 0x10) ? 0x20 : 0));
-      for (int k = 0; k < 3; ++k) Sym(out, b & 0x1F);
-      out.push_back(e);
-      int hold = 23;
-      if (Below(10) == 0) hold = static_cast<int>(Below(24));
-      out.insert(out.end(), static_cast<std::size_t>(hold), static_cast<uint8_t>(e | 0x10));
-    }
-  }
-
-  void CompareGroups(std::vector<uint8_t>& out) {
-    const int n = 1 + static_cast<int>(Below(40));
-    for (int i = 0; i < n; ++i) {
-      const uint8_t b = Below(2) ? 0xFF : Byte();
-      Sym(out, 0x0D);
-      Sym(out, b >> 4);
-      Sym(out, static_cast<uint8_t>(0x10 | (b & 0x0F)));
-    }
-    Sym(out, 0x01);
-  }
-
-  void Damage(std::vector<uint8_t>& out, std::size_t from) {
-    if (out.size() > from && Below(4) == 0)
-      out[from + Below(static_cast<uint32_t>(out.size() - from))] = Byte();
-  }
-
-  void Segment(std::vector<uint8_t>& out) {
-    const std::size_t from = out.size();
+  void Segment(Bytes& out) {
+    const bool own = Below(3) != 0;
     switch (Below(16)) {
       case 0:  // noise
         for (uint32_t i = 0, n = 1 + Below(60); i < n; ++i) out.push_back(Byte());
         break;
-      case 1:  // random symbols
-        for (uint32_t i = 0, n = 1 + Below(20); i < n; ++i)
-          Sym(out, static_cast<uint8_t>(Below(32)));
+      case 1: {  // random symbols
+        Frame f;
+        for (uint32_t i = 0, n = 1 + Below(20); i < n; ++i) f.Add(static_cast<uint8_t>(Below(32)));
+        Put(out, f);
         break;
+      }
       case 2:
-        StartFrame(out, Below(3) != 0 ? type_ != SimChipType::Base : type_ == SimChipType::Base);
+        Put(out, own == (type_ == SimChipType::Base) ? ShortStartFrame() : LongStartFrame());
         break;
       case 3:  // unlock bypass
-        Command(out, 0xAAA, 0xAA);
-        Command(out, 0x555, 0x55);
-        Command(out, 0xAAA, 0x20);
-        LongAddress(out, Below(2) ? 0 : Address());
+        Put(out, Command(0xAAA, 0xAA).Add(Command(0x555, 0x55)).Add(Command(0xAAA, 0x20)));
+        Put(out, LongAddressPhase(Below(2) ? 0 : Address()));
         break;
       case 4:
       case 5:
-        LargeGroups(out);
+        Groups(out, 12, FillLargeProgramGroup, false);
         break;
       case 6:
-        BaseGroups(out);
+        Groups(out, 17, FillBaseProgramGroup, true);
         break;
       case 7:
-      case 8:
-        LongAddress(out, Below(2) ? 0 : Address());
-        CompareGroups(out);
-        break;
-      case 9: {  // sector erase
-        const uint32_t a = Address();
-        Command(out, 0xAAA, 0xAA);
-        Command(out, 0x555, 0x55);
-        Command(out, 0xAAA, 0x80);
-        Command(out, 0xAAA, 0xAA);
-        Command(out, 0x555, 0x55);
-        Command(out, a, 0x30);
+      case 8: {
+        Put(out, LongAddressPhase(Below(2) ? 0 : Address()));
+        for (uint32_t i = 0, n = 1 + Below(40); i < n; ++i) {
+          uint8_t group[kCompareGroupBytes];
+          FillCompareGroup(group, Below(2) ? 0xFF : Byte());
+          out.insert(out.end(), group, group + kCompareGroupBytes);
+        }
+        Put(out, Frame{0x01});
         break;
       }
+      case 9:  // sector erase
+        Put(out, Command(0xAAA, 0xAA).Add(Command(0x555, 0x55)).Add(Command(0xAAA, 0x80)));
+        Put(out, Command(0xAAA, 0xAA).Add(Command(0x555, 0x55)).Add(Command(Address(), 0x30)));
+        break;
       case 10: {  // short erase
-        const uint32_t a = Address();
-        for (uint8_t s : {uint8_t{0x11}, uint8_t((a >> 15) & 0x1F), uint8_t((a >> 10) & 0x1F),
-                          uint8_t((a >> 5) & 0x1F), uint8_t(a & 0x1F)})
-          Sym(out, s);
-        for (int i = 0; i < 13; ++i) Sym(out, 0x15);
+        Frame f = ShortAddressPhase(Address());
+        for (int i = 0; i < 13; ++i) f.Add(0x15);
+        Put(out, f);
         break;
       }
       case 11:  // a byte read
-        Sym(out, 0x0D);
-        for (int i = 0; i < 8; ++i) Sym(out, 0);
+        Put(out, Frame{0x0D, 0, 0, 0, 0, 0, 0, 0, 0});
         break;
-      case 12:  // bypass reset, reset, autoselect, ID mode
-        if (Below(2)) {
-          Cycle(out, 0, 0x90);
-          Cycle(out, 0, 0x00);
-        } else {
-          Cycle(out, 0, 0xF0);
-        }
+      case 12:  // bypass reset or reset
+        Put(out, Below(2) ? BytePhase(0x90).Add(BytePhase(0x00)) : BytePhase(0xF0));
         break;
-      case 13:
-        for (int i = 0; i < 7; ++i) Sym(out, 0x0E);
+      case 13:  // ID mode of the short protocol
+        Put(out, Frame{0x0E, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E});
         break;
-      case 14:
-        Command(out, 0xAAA, 0xAA);
-        Command(out, 0x555, 0x55);
-        Command(out, 0xAAA, Below(2) ? 0x90 : 0xA0);
+      case 14:  // autoselect or single program
+        Put(out, Command(0xAAA, 0xAA)
+                     .Add(Command(0x555, 0x55))
+                     .Add(Command(0xAAA, Below(2) ? 0x90 : 0xA0)));
         break;
       default:  // quiet bus, strobe held
         out.insert(out.end(), 1 + Below(50), Below(2) ? 0x10 : 0x00);
         break;
     }
-    Damage(out, from);
   }
 
   std::mt19937 rng_;
@@ -255,5 +198,76 @@ TEST(Differential, RandomStreamsAgreeWithByteByByteDecoding) {
   RecordProperty("cases", kCases);
 }
 
+class TeeAdapter : public Adapter {
+ public:
+  TeeAdapter(SimAdapter& fast, SimAdapter& slow) : fast_(fast), slow_(slow) {}
+  uint32_t Open() override { return fast_.Open() | slow_.Open(); }
+  uint32_t Speed(int32_t speed) override { return fast_.Speed(speed) | slow_.Speed(speed); }
+  uint32_t Write(const uint8_t* bytes, uint32_t count, uint32_t* written) override {
+    slow_.Write(bytes, count, written);
+    return fast_.Write(bytes, count, written);
+  }
+  uint32_t Read(uint8_t* input) override {
+    uint8_t slow = 0;
+    slow_.Read(&slow);
+    fast_.Read(input);
+    ++reads;
+    if (*input != slow) ++disagreements;
+    return 0;
+  }
+  int reads = 0;
+  int disagreements = 0;
+
+ private:
+  SimAdapter& fast_;
+  SimAdapter& slow_;
+};
+
+TEST(RealStreamDifferential, LinkStreamsDecodeAlikeWithAndWithoutFastPaths) {
+  const struct {
+    const char* options;
+    int32_t size;
+    int32_t speed;
+  } cases[] = {
+      {"large", 0x21234, 2},     {"large,slow", 0x20001, 2},
+      {"large,slow", 0x9000, 3}, {"large,bad=0x10:0x0F", 0x4100, 2},
+      {"alt", 0x1000, 2},        {"base", 0x1F00, 2},
+      {"base,slow", 0x1100, 3},  {"base,erase-polls=0", 0x3001, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.options) + " size " + std::to_string(c.size));
+    std::string error;
+    auto fast = SimAdapter::Create(c.options, &error);
+    auto slow = SimAdapter::Create(c.options, &error);
+    ASSERT_TRUE(fast && slow) << error;
+    slow->EnableFastPaths(false);
+    TeeAdapter tee(*fast, *slow);
+    SetAdapter(&tee);
+    ResetChipTypeForTests();
+    AdapterOpen();
+    AdapterSpeed(c.speed);
+
+    const std::vector<uint8_t> image = RandomBytes(static_cast<std::size_t>(c.size), 30);
+    IdentifyChip();
+    if (CurrentChipType() != ChipAlt) {
+      ASSERT_EQ(LinkStatus::Ok, EraseImageRange(c.size));
+      ASSERT_EQ(LinkStatus::Ok, ProgramImage(image.data(), c.size, {}));
+      IdentifyChip();
+      if (CurrentChipType() == ChipLarge) (void)VerifyImage(image.data(), c.size, {});
+    }
+    IdleBus();
+    EXPECT_GE(tee.reads, 40);
+    EXPECT_EQ(0, tee.disagreements);
+    // Every group of the image went through a fast path (and, when verified, every compare).
+    if (CurrentChipType() != ChipAlt) {
+      EXPECT_GE(fast->FastGroups(), static_cast<uint64_t>(c.size));
+    }
+    EXPECT_EQ(0u, slow->FastGroups());
+    EXPECT_TRUE(fast->FlashContents() == slow->FlashContents());
+    SetAdapter(nullptr);
+  }
+  ResetChipTypeForTests();
+}
+
 }  // namespace
-}  // namespace quelt
+}  // namespace quelt::test

@@ -1,72 +1,75 @@
-// Adapter libraries loaded at run time, and the choice of adapter by name.
+// Adapter libraries loaded at run time, the choice of adapter by name, and the emulator's flash
+// file as the next command finds it.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
+#include <sstream>
 
 #include "link/adapter_choice.h"
 #include "link/chip_type.h"
+#include "link/erase.h"
 #include "link/identify.h"
 #include "link/library_adapter.h"
+#include "link/program.h"
+#include "link/sim/sim_adapter.h"
 #include "link/verify.h"
-#include "tests/sim/sim_test_util.h"
+#include "tests/support/test_files.h"
 
 namespace quelt::test {
 namespace {
 
-class Library : public SimTest {
+class Library : public ::testing::Test {
  protected:
   void TearDown() override {
     SetAdapter(nullptr);
-    loaded_.reset();
-    unsetenv("QUELT_SIM");
-    unsetenv("QUELT_RECORD_LOG");
-    SimTest::TearDown();
+    ResetChipTypeForTests();
   }
-  // Loads `path` as the current adapter with QUELT_SIM set to `options`.
-  Adapter& Load(const char* path, const std::string& options) {
+  // Loads `path` as the current adapter with QUELT_SIM set to `options`, opened at speed 2.
+  void Load(const char* path, const std::string& options) {
     SetAdapter(nullptr);
     loaded_.reset();  // unloads the previous library, so that the next one reads QUELT_SIM anew
-    setenv("QUELT_SIM", options.c_str(), 1);
+    ScopedEnv sim("QUELT_SIM", options);
     std::string error;
     loaded_ = LoadAdapterLibrary(path, &error);
     EXPECT_EQ("", error);
     SetAdapter(loaded_.get());
     ResetChipTypeForTests();
-    return *loaded_;
+    open_result_ = AdapterOpen();
+    AdapterSpeed(2);
+    IdentifyChip();
   }
   std::unique_ptr<Adapter> loaded_;
+  uint32_t open_result_ = 0;
 };
 
 TEST_F(Library, EmulatorLibraryWritesAndAnotherLoadVerifies) {
-  const std::string path = TempPath("flash");
-  const std::vector<uint8_t> image = RandomBytes(0x20123, 20);
-  Load(QUELT_SIM_LIBRARY, "large,flash=" + path);
-  EXPECT_EQ(0u, AdapterOpen());
-  AdapterSpeed(2);
-  WriteImage(image);
-  EXPECT_EQ(ChipLarge, CurrentChipType());
+  TempDir dir;
+  const std::string flash = dir.File("flash");
+  const Bytes image = RandomBytes(0x20123, 20);
+  Load(QUELT_SIM_LIBRARY, "large,flash=" + flash);
+  ASSERT_EQ(ChipLarge, CurrentChipType());
+  ASSERT_EQ(LinkStatus::Ok, EraseImageRange(0x20123));
+  ASSERT_EQ(LinkStatus::Ok, ProgramImage(image.data(), 0x20123, {}));
 
   // A new load starts a new emulator on the same flash file, as another process would.
-  Load(QUELT_SIM_LIBRARY, "large,flash=" + path);
-  EXPECT_EQ(0u, AdapterOpen());
-  AdapterSpeed(2);
-  EXPECT_EQ(1, VerifyResult(image));
-  std::vector<uint8_t> other = image;
+  Load(QUELT_SIM_LIBRARY, "large,flash=" + flash);
+  EXPECT_EQ(1, VerifyImage(image.data(), 0x20123, {}).result);
+  Bytes other = image;
   other[0x20100] ^= 1;
-  EXPECT_EQ(0, VerifyResult(other));
+  EXPECT_EQ(0, VerifyImage(other.data(), 0x20123, {}).result);
+
+  // A file of another chip's size is refused, naming the file.
+  std::string error;
+  EXPECT_EQ(nullptr, SimAdapter::Create("base,flash=" + flash, &error));
+  EXPECT_NE(std::string::npos, error.find(flash)) << error;
 }
 
 TEST_F(Library, EmulatorLibraryIsConfiguredByQueltSim) {
   Load(QUELT_SIM_LIBRARY, "base");
-  AdapterOpen();
-  IdentifyChip();
+  EXPECT_EQ(0u, open_result_);
   EXPECT_EQ(ChipBase, CurrentChipType());
-
   // Refused options: the library behaves as a missing adapter.
   Load(QUELT_SIM_LIBRARY, "base,bogus");
-  EXPECT_NE(0u, AdapterOpen());
-  IdentifyChip();
+  EXPECT_NE(0u, open_result_);
   EXPECT_EQ(ChipNone, CurrentChipType());
 }
 
@@ -118,29 +121,30 @@ TEST_F(Library, ChooseAdapterByName) {
 }
 
 TEST_F(Library, RecordingLibraryLogsEveryCall) {
-  const std::string log = TempPath("log");
-  setenv("QUELT_RECORD_LOG", log.c_str(), 1);
+  TempDir dir;
+  const std::string log = dir.File("log");
+  ScopedEnv record("QUELT_RECORD_LOG", log);
   Load(QUELT_RECORD_LIBRARY, "large");
-  EXPECT_EQ(0u, AdapterOpen());
-  AdapterSpeed(3);
-  IdentifyChip();
   EXPECT_EQ(ChipLarge, CurrentChipType());
   const uint8_t big[600] = {};
   QueltProgrammerWrite(big, sizeof big, nullptr);
+  SetAdapter(nullptr);
+  loaded_.reset();
 
-  std::ifstream in(log);
   std::vector<std::string> lines;
+  const Bytes text = ReadFile(log);
+  std::istringstream in(std::string(text.begin(), text.end()));
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   ASSERT_GE(lines.size(), 5u);
   EXPECT_EQ("open 0", lines[0]);
-  EXPECT_EQ("speed 3", lines[1]);
+  EXPECT_EQ("speed 2", lines[1]);
   // The short start frame, with its FNV-1a hash and its bytes.
   EXPECT_EQ(0u, lines[2].rfind("write 54 ", 0)) << lines[2];
   EXPECT_NE(std::string::npos, lines[2].find(" 2f 3f 0c 1c 22 32 21 31 00 10")) << lines[2];
   int reads = 0;
   for (const std::string& line : lines) reads += line.rfind("read ", 0) == 0;
   EXPECT_EQ(8 * 5, reads);  // two bytes in the first probe, three in the second
-  // The long write: its count and hash only. The hash of 600 zero bytes is FNV-1a's.
+  // The long write: its count and hash only.
   EXPECT_EQ(0u, lines.back().rfind("write 600 ", 0)) << lines.back();
   EXPECT_EQ(std::string("write 600 ").size() + 16, lines.back().size());
 }

@@ -108,8 +108,8 @@ struct Round {
 
 Round MakeRound(std::mt19937_64& rng, Chip chip, int32_t size) {
   Round round;
-  round.old = RandomBytes(rng, static_cast<std::size_t>(ChipSize(chip)));
-  round.image = RandomBytes(rng, static_cast<std::size_t>(size));
+  round.old = RandomBytes(static_cast<std::size_t>(ChipSize(chip)), rng());
+  round.image = RandomBytes(static_cast<std::size_t>(size), rng());
   // The first bytes tell the stages apart: programming has begun exactly when byte 0 reads as
   // the image's (neither the old byte nor erased).
   round.old[0] = 0xA5;
@@ -177,11 +177,11 @@ TEST(FlashKill, KilledWriterLeavesAPrefixOfItsWork) {
   const uint64_t rounds = std::max<uint64_t>(3, EnvNumber("QUELT_KILL_ROUNDS", 12));
   const uint64_t seed = EnvNumber("QUELT_KILL_SEED", 0xF1A5);
   std::mt19937_64 rng(seed);
-  ScratchFolder folder("kill");
+  TempDir folder;
 
   for (const Chip chip : {Chip::Base, Chip::Large}) {
     SCOPED_TRACE(ChipName(chip));
-    const std::string flash = folder.Path(std::string(ChipName(chip)) + ".flash");
+    const std::string flash = folder.File(std::string(ChipName(chip)) + ".flash");
     int stages[kStages] = {};
     for (uint64_t k = 0; k < rounds; ++k) {
       const int32_t size =
@@ -195,9 +195,9 @@ TEST(FlashKill, KilledWriterLeavesAPrefixOfItsWork) {
 
       // First left to finish, to learn when this write erases and programs here.
       Timeline t;
-      ASSERT_TRUE(WriteWholeFile(flash, round.old));
+      ASSERT_TRUE(WriteFile(flash, round.old));
       ASSERT_EQ(0, RunWriter(chip, flash, options, round.image, std::nullopt, &t));
-      Reading reading = ReadState(chip, ReadWholeFile(flash), round.old, round.image);
+      Reading reading = ReadState(chip, ReadFile(flash), round.old, round.image);
       ASSERT_EQ("", reading.fault);
       ASSERT_EQ(Done, reading.stage);
 
@@ -208,11 +208,11 @@ TEST(FlashKill, KilledWriterLeavesAPrefixOfItsWork) {
       const auto delay =
           from + std::chrono::duration_cast<Clock::duration>(
                      (to - from) * std::uniform_real_distribution<double>(0, 1)(rng));
-      ASSERT_TRUE(WriteWholeFile(flash, round.old));
+      ASSERT_TRUE(WriteFile(flash, round.old));
       const int status = RunWriter(chip, flash, options, round.image, delay, nullptr);
       ASSERT_TRUE(status == 0 || status == -SIGKILL) << "writer ended with " << status;
 
-      reading = ReadState(chip, ReadWholeFile(flash), round.old, round.image);
+      reading = ReadState(chip, ReadFile(flash), round.old, round.image);
       EXPECT_EQ("", reading.fault)
           << "killed after " << Seconds(delay) << " of " << Seconds(t.end) << " (erase from "
           << Seconds(t.erase) << ", program from " << Seconds(t.program) << ")";
@@ -239,8 +239,8 @@ TEST(FlashKill, KilledWriterLeavesAPrefixOfItsWork) {
 TEST(FlashKill, KilledWhileCreatingLeavesNoFileOrAnErasedOne) {
   const uint64_t rounds = std::max<uint64_t>(10, EnvNumber("QUELT_KILL_ROUNDS", 12) * 3);
   std::mt19937_64 rng(EnvNumber("QUELT_KILL_SEED", 0xC4EA));
-  ScratchFolder folder("create");
-  const std::string flash = folder.Path("new.flash");
+  TempDir folder;
+  const std::string flash = folder.File("new.flash");
   const std::string options = "large,flash=" + flash;
   const auto create = [&](std::optional<Clock::duration> delay) {
     std::fflush(nullptr);
@@ -261,7 +261,7 @@ TEST(FlashKill, KilledWhileCreatingLeavesNoFileOrAnErasedOne) {
   };
 
   const Clock::duration whole = create(std::nullopt);
-  ASSERT_EQ(static_cast<std::size_t>(ChipSize(Chip::Large)), ReadWholeFile(flash).size());
+  ASSERT_EQ(static_cast<std::size_t>(ChipSize(Chip::Large)), ReadFile(flash).size());
   int missing = 0, erased = 0;
   for (uint64_t k = 0; k < rounds; ++k) {
     ASSERT_EQ(0, std::remove(flash.c_str()));
@@ -270,10 +270,10 @@ TEST(FlashKill, KilledWhileCreatingLeavesNoFileOrAnErasedOne) {
     create(delay);
     if (access(flash.c_str(), F_OK) != 0) {
       ++missing;
-      ASSERT_TRUE(WriteWholeFile(flash, {}));  // something for the next round to remove
+      ASSERT_TRUE(WriteFile(flash, {}));  // something for the next round to remove
       continue;
     }
-    const std::vector<uint8_t> file = ReadWholeFile(flash);
+    const std::vector<uint8_t> file = ReadFile(flash);
     ASSERT_EQ(static_cast<std::size_t>(ChipSize(Chip::Large)), file.size())
         << "killed after " << Seconds(delay) << " of " << Seconds(whole);
     ASSERT_TRUE(std::all_of(file.begin(), file.end(), [](uint8_t b) { return b == 0xFF; }))

@@ -77,7 +77,7 @@ Plan MakePlan(uint64_t seed, uint64_t index, int32_t large_max) {
   plan.chip = index % 2 == 0 ? Chip::Base : Chip::Large;
   const int32_t max =
       std::min(ChipSize(plan.chip), plan.chip == Chip::Large ? large_max : kBaseSize);
-  plan.image = RandomBytes(rng, static_cast<std::size_t>(PickSize(rng, max)));
+  plan.image = RandomBytes(static_cast<std::size_t>(PickSize(rng, max)), rng());
   plan.verify_in_new_session = (rng() & 1) != 0;
   auto pick_address = [&] {
     return std::uniform_int_distribution<uint32_t>(
@@ -176,7 +176,7 @@ std::string RunCycle(const Plan& plan, const std::string& flash, Figures* figure
 
   // The flash file as another process reads it. For the base chip this is the check; for the
   // large one it shows that what the verify judged is really on the chip.
-  const std::vector<uint8_t> file = ReadWholeFile(flash);
+  const std::vector<uint8_t> file = ReadFile(flash);
   if (file.size() != static_cast<std::size_t>(ChipSize(plan.chip))) return "flash file resized";
   std::vector<uint32_t> differ;
   for (std::size_t i = 0; i < plan.image.size(); ++i) {
@@ -213,8 +213,8 @@ TEST(Soak, EveryCorruptedChunkCaughtAndNoFalseAlarm) {
       EnvNumber("QUELT_SOAK_MAX", cycles >= kFullCycles ? kLargeSize : kShortRunMax), 32,
       kLargeSize));
 
-  ScratchFolder folder("soak");
-  const std::string flash[2] = {folder.Path("base.flash"), folder.Path("large.flash")};
+  TempDir folder;
+  const std::string flash[2] = {folder.File("base.flash"), folder.File("large.flash")};
   Figures figures[2];
   int reported = 0;
   const auto start = std::chrono::steady_clock::now();

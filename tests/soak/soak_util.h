@@ -1,13 +1,18 @@
-// Helpers of the soak and kill tests: seeded random data, a scratch folder, the chips' sizes and
-// erase block layouts written out by hand, and whole-file reads.
+// The chips' sizes and erase block layouts for the soak and kill tests, written out by hand.
 #pragma once
 
 #include <cstdint>
 #include <random>
-#include <string>
-#include <vector>
+
+#include "tests/support/test_files.h"
 
 namespace quelt::soak {
+
+using test::EnvNumber;
+using test::RandomBytes;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
 
 constexpr int32_t kBaseSize = 0x20000;    // "Quelt JQ"
 constexpr int32_t kLargeSize = 0x200000;  // "Quelt JQ Ombrix"
@@ -15,31 +20,18 @@ constexpr int32_t kChunk = 0x20000;       // one pass bit of the verify per chun
 
 enum class Chip { Base, Large };
 
-const char* ChipName(Chip chip);
-int32_t ChipSize(Chip chip);
+inline const char* ChipName(Chip chip) { return chip == Chip::Base ? "base" : "large"; }
+inline int32_t ChipSize(Chip chip) { return chip == Chip::Base ? kBaseSize : kLargeSize; }
+
 // The end of the last erase block whose start lies below `size`: 4 KiB blocks on the base chip;
 // 16, 8, 8 and 32 KiB, then 64 KiB blocks on the large one.
-int32_t ErasedEnd(Chip chip, int32_t size);
-
-// An environment variable as a number, `fallback` when unset or not a number.
-uint64_t EnvNumber(const char* name, uint64_t fallback);
-
-std::vector<uint8_t> RandomBytes(std::mt19937_64& rng, std::size_t size);
-
-// A fresh folder under the test temp folder, removed with everything in it on destruction.
-class ScratchFolder {
- public:
-  explicit ScratchFolder(const std::string& stem);
-  ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-std::vector<uint8_t> ReadWholeFile(const std::string& path);
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+inline int32_t ErasedEnd(Chip chip, int32_t size) {
+  if (size <= 0) return 0;
+  if (chip == Chip::Base) return (size + 0xFFF) / 0x1000 * 0x1000;
+  for (const int32_t end : {0x4000, 0x6000, 0x8000, 0x10000}) {
+    if (size <= end) return end;
+  }
+  return (size + 0xFFFF) / 0x10000 * 0x10000;
+}
 
 }  // namespace quelt::soak

@@ -1,39 +1,46 @@
+// The window's painting as it uses it: the logo and its mask, whole and partial paints over
+// each button face, the minimised icon. Expected pixels come from the committed logo as Qt's own
+// bitmap reader sees it.
 #include "app/paint/skin.h"
 
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QTemporaryDir>
 
+#include "app/paint/bitmap.h"
+#include "app/paint/dc.h"
 #include "app/paint/templates.h"
 
 namespace quelt {
 namespace {
 
 constexpr QRgb kKey = 0xFFC0C0C0;  // the logo's background grey
+constexpr QRgb kMagenta = 0xFFFF00FF;
+constexpr QSize kClient(354, 153);
 
-// The logo as committed, read by Qt's own bitmap reader.
 QImage ResourcePicture() {
   return QImage(QStringLiteral(QUELT_RES_DIR "/logo.bmp")).convertToFormat(QImage::Format_RGB32);
 }
 
 bool MaskBit(const Bitmap& mask, int x, int y) { return mask.Image().pixelIndex(x, y) == 1; }
 
-struct Logo {
-  Bitmap logo;
-  Bitmap mask;
-  Logo() {
-    EXPECT_NE(LoadBackground(logo, nullptr, IDB_BACKGROUND), 0);
-    BuildMask(logo, mask, 0, 2, 2);
-  }
-};
+// What a correct paint shows at client pixel (x, y) over face: the logo at (220, 0), its key
+// pixels showing the face.
+QRgb Expected(const QImage& picture, int x, int y, QRgb face) {
+  const int lx = x - 220;
+  if (lx < 0 || lx >= 128 || y >= 127) return face;
+  const QRgb p = picture.pixel(lx, y);
+  return p == kKey ? face : p;
+}
 
 TEST(BuildMask, MarksExactlyTheKeyPixelsAndBlackensThemInTheLogo) {
   const QImage picture = ResourcePicture();
   ASSERT_EQ(picture.size(), QSize(128, 128));
-  Logo l;
-  ASSERT_TRUE(l.mask.IsMonochrome());
-  ASSERT_EQ(l.mask.Image().size(), QSize(128, 128));
+  Bitmap logo, mask;
+  ASSERT_NE(LoadBackground(logo, nullptr, IDB_BACKGROUND), 0);
+  BuildMask(logo, mask, 0, 2, 2);
+  ASSERT_TRUE(mask.IsMonochrome());
+  ASSERT_EQ(mask.Image().size(), QSize(128, 128));
   int keys = 0, blacks = 0;
   for (int y = 0; y < 128; ++y) {
     for (int x = 0; x < 128; ++x) {
@@ -41,8 +48,8 @@ TEST(BuildMask, MarksExactlyTheKeyPixelsAndBlackensThemInTheLogo) {
       const bool key = original == kKey;
       keys += key;
       blacks += original == qRgb(0, 0, 0);
-      ASSERT_EQ(MaskBit(l.mask, x, y), key) << x << "," << y;
-      ASSERT_EQ(l.logo.Image().pixel(x, y), key ? qRgb(0, 0, 0) : original) << x << "," << y;
+      ASSERT_EQ(MaskBit(mask, x, y), key) << x << "," << y;
+      ASSERT_EQ(logo.Image().pixel(x, y), key ? qRgb(0, 0, 0) : original) << x << "," << y;
     }
   }
   EXPECT_GT(keys, 0);
@@ -51,32 +58,26 @@ TEST(BuildMask, MarksExactlyTheKeyPixelsAndBlackensThemInTheLogo) {
 
 TEST(BuildMask, AnExplicitKeyIgnoresThePosition) {
   constexpr COLORREF a = Rgb(10, 20, 30), b = Rgb(40, 50, 60);
-  struct Case {
-    const char* name;
+  const struct {
     COLORREF key;
     std::vector<bool> expected;  // pixels a b a b
   } cases[] = {
-      {"key of the pixel at (1, 0)", 0, {false, true, false, true}},
-      {"explicit key", a, {true, false, true, false}},
-      {"explicit key matching nothing", Rgb(1, 1, 1), {false, false, false, false}},
+      {0, {false, true, false, true}},  // the key of the pixel at (1, 0)
+      {a, {true, false, true, false}},
+      {Rgb(1, 1, 1), {false, false, false, false}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     Bitmap image, mask;
     image.CreateBitmap(4, 1, 1, 32);
     for (int x = 0; x < 4; ++x) image.Image().setPixel(x, 0, ToQRgb(x % 2 ? b : a));
     BuildMask(image, mask, c.key, 1, 0);
     for (int x = 0; x < 4; ++x) {
-      EXPECT_EQ(MaskBit(mask, x, 0), c.expected[x]) << c.name << " x " << x;
-      const COLORREF kept = x % 2 ? b : a;
-      EXPECT_EQ(FromQRgb(image.Image().pixel(x, 0)), c.expected[x] ? Rgb(0, 0, 0) : kept)
-          << c.name << " x " << x;
+      EXPECT_EQ(MaskBit(mask, x, 0), c.expected[x]) << c.key << " x " << x;
+      EXPECT_EQ(FromQRgb(image.Image().pixel(x, 0)), c.expected[x] ? Rgb(0, 0, 0) : x % 2 ? b : a);
     }
   }
-}
-
-TEST(BuildMask, DoesNothingWithoutAnImage) {
   Bitmap image, mask;
-  BuildMask(image, mask, 0, 2, 2);
+  BuildMask(image, mask, 0, 2, 2);  // nothing to mask
   EXPECT_TRUE(mask.IsNull());
 }
 
@@ -105,85 +106,102 @@ TEST(LoadBackground, ASecondCallReleasesTheFirstImage) {
   EXPECT_NE(LoadBackground(bitmap, nullptr, 0x10000 + IDB_BACKGROUND), 0);
 }
 
-// What a correct paint shows at client pixel (x, y) over face.
-QRgb Expected(const QImage& picture, int x, int y, QRgb face) {
-  const int lx = x - 220;
-  if (lx < 0 || lx >= 128 || y >= 127) return face;
-  const QRgb p = picture.pixel(lx, y);
-  return p == kKey ? face : p;
-}
-
-constexpr QSize kClient(354, 153);
-
-TEST(PaintLogo, ShowsTheButtonFaceAtKeyPixelsAndTheLogoElsewhere) {
+// Each paint redraws exactly its update rectangle, the logo at its place over the face of that
+// paint; the rest of the client keeps what it had (magenta, or the previous paint).
+TEST(PaintLogo, RedrawsTheUpdateRectangleOverTheButtonFace) {
   const QImage picture = ResourcePicture();
-  Logo l;
-  for (QRgb face : {qRgb(239, 239, 239), qRgb(192, 192, 192), qRgb(0, 0, 0), qRgb(30, 90, 200)}) {
-    QImage client(kClient, QImage::Format_RGB32);
-    client.fill(Qt::magenta);
-    PaintLogo(client, {0, 0, 354, 153}, FromQRgb(face), l.logo, l.mask);
-    for (int y = 0; y < kClient.height(); ++y) {
-      for (int x = 0; x < kClient.width(); ++x) {
-        ASSERT_EQ(client.pixel(x, y), Expected(picture, x, y, face))
-            << x << "," << y << " face " << std::hex << face;
-      }
-    }
-  }
-}
-
-TEST(PaintLogo, APartialUpdateRedrawsOnlyThatPartAtTheSamePlace) {
-  const QImage picture = ResourcePicture();
-  const QRgb face = qRgb(239, 239, 239);
-  Logo l;
-  const RECT updates[] = {
-      {250, 30, 300, 80},    // inside the logo
-      {200, 100, 260, 140},  // across its bottom left corner
-      {340, 0, 354, 153},    // the right edge, past the logo's width
-      {0, 0, 1, 1},          // away from the logo
+  Bitmap logo, mask;
+  ASSERT_NE(LoadBackground(logo, nullptr, IDB_BACKGROUND), 0);
+  BuildMask(logo, mask, 0, 2, 2);
+  const struct {
+    RECT update;
+    QRgb face;
+    bool repaint;  // over a first whole paint with another face, not over magenta
+  } cases[] = {
+      {{0, 0, 354, 153}, qRgb(239, 239, 239), false},
+      {{0, 0, 354, 153}, qRgb(192, 192, 192), false},  // the key colour itself
+      {{0, 0, 354, 153}, qRgb(0, 0, 0), false},
+      {{0, 0, 354, 153}, qRgb(60, 120, 90), true},
+      {{250, 30, 300, 80}, qRgb(239, 239, 239), false},    // inside the logo
+      {{200, 100, 260, 140}, qRgb(239, 239, 239), false},  // across its bottom left corner
+      {{340, 0, 354, 153}, qRgb(239, 239, 239), false},    // the right edge, past the logo
+      {{0, 0, 1, 1}, qRgb(30, 90, 200), false},            // away from the logo
+      {{2, 2, 2, 4}, qRgb(30, 90, 200), false},            // empty: nothing changes
   };
-  for (const RECT& u : updates) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << c.update.left << "," << c.update.top << " face " << std::hex << c.face);
     QImage client(kClient, QImage::Format_RGB32);
-    client.fill(Qt::magenta);
-    PaintLogo(client, u, FromQRgb(face), l.logo, l.mask);
+    client.fill(kMagenta);
+    if (c.repaint) PaintLogo(client, {0, 0, 354, 153}, Rgb(239, 239, 239), logo, mask);
+    PaintLogo(client, c.update, FromQRgb(c.face), logo, mask);
+    const RECT& u = c.update;
     for (int y = 0; y < kClient.height(); ++y) {
       for (int x = 0; x < kClient.width(); ++x) {
         const bool inside = x >= u.left && x < u.right && y >= u.top && y < u.bottom;
-        ASSERT_EQ(client.pixel(x, y), inside ? Expected(picture, x, y, face) : qRgb(255, 0, 255))
-            << x << "," << y << " update " << u.left << "," << u.top;
+        ASSERT_EQ(client.pixel(x, y), inside ? Expected(picture, x, y, c.face) : kMagenta)
+            << x << "," << y;
       }
     }
   }
-}
-
-TEST(PaintLogo, TheNextPaintUsesAChangedButtonFace) {
-  const QImage picture = ResourcePicture();
-  Logo l;
+  // Without a logo only the button face is painted.
+  Bitmap none, no_mask;
   QImage client(kClient, QImage::Format_RGB32);
-  PaintLogo(client, {0, 0, 354, 153}, Rgb(239, 239, 239), l.logo, l.mask);
-  PaintLogo(client, {0, 0, 354, 153}, Rgb(60, 120, 90), l.logo, l.mask);
+  PaintLogo(client, {0, 0, 354, 153}, Rgb(239, 239, 239), none, no_mask);
   for (int y = 0; y < kClient.height(); ++y) {
-    for (int x = 0; x < kClient.width(); ++x) {
-      ASSERT_EQ(client.pixel(x, y), Expected(picture, x, y, qRgb(60, 120, 90))) << x << "," << y;
-    }
-  }
-}
-
-TEST(PaintLogo, WithoutALogoPaintsOnlyTheButtonFace) {
-  Bitmap logo, mask;
-  QImage client(kClient, QImage::Format_RGB32);
-  client.fill(Qt::magenta);
-  PaintLogo(client, {0, 0, 354, 153}, Rgb(239, 239, 239), logo, mask);
-  for (int y = 0; y < kClient.height(); ++y) {
-    for (int x = 0; x < kClient.width(); ++x) {
-      ASSERT_EQ(client.pixel(x, y), qRgb(239, 239, 239)) << x << "," << y;
-    }
+    for (int x = 0; x < kClient.width(); ++x) ASSERT_EQ(client.pixel(x, y), qRgb(239, 239, 239));
   }
 }
 
 TEST(AppIcon, HasItsThreeSizes) {
-  const QIcon icon = LoadAppIcon(IDR_MAINFRAME);
-  EXPECT_EQ(icon.availableSizes(), (QList<QSize>{{16, 16}, {32, 32}, {48, 48}}));
+  EXPECT_EQ(LoadAppIcon(IDR_MAINFRAME).availableSizes(),
+            (QList<QSize>{{16, 16}, {32, 32}, {48, 48}}));
   EXPECT_TRUE(LoadAppIcon(8).isNull());
+}
+
+// The window blits whole bitmaps with SRCCOPY, SRCAND and SRCPAINT only; any other operation is
+// refused, and a transfer reaching past its source leaves the pixels there as they were.
+TEST(Raster, OtherOperationsAreRefusedAndTransfersClippedToTheSource) {
+  constexpr QRgb kRed = 0xFFC80A14, kBlue = 0xFF0A14DC, kGrey = 0xFFC0C0C0;
+  const struct {
+    int xs;
+    DWORD rop;
+    std::vector<QRgb> expected;
+  } cases[] = {
+      {0, SRCCOPY, {kRed, kBlue, kGrey, kGrey}},
+      {1, SRCCOPY, {kBlue, kGrey, kGrey, kGrey}},
+      {-1, SRCCOPY, {kGrey, kRed, kBlue, kGrey}},
+      {2, SRCCOPY, {kGrey, kGrey, kGrey, kGrey}},
+      {0, 0x00660046 /* SRCINVERT */, {kGrey, kGrey, kGrey, kGrey}},
+  };
+  for (const auto& c : cases) {
+    Bitmap source_bitmap, target_bitmap;
+    source_bitmap.CreateBitmap(2, 1, 1, 32);
+    source_bitmap.Image().setPixel(0, 0, kRed);
+    source_bitmap.Image().setPixel(1, 0, kBlue);
+    target_bitmap.CreateBitmap(4, 1, 1, 32);
+    target_bitmap.Image().fill(kGrey);
+    DC source, target;
+    source.CreateCompatibleDC(nullptr);
+    target.CreateCompatibleDC(nullptr);
+    source.SelectObject(&source_bitmap);
+    target.SelectObject(&target_bitmap);
+    EXPECT_EQ(target.BitBlt(0, 0, 4, 1, &source, c.xs, 0, c.rop), c.rop == SRCCOPY);
+    std::vector<QRgb> row;
+    for (int x = 0; x < 4; ++x) row.push_back(target_bitmap.Image().pixel(x, 0));
+    EXPECT_EQ(row, c.expected) << "xs " << c.xs << " rop " << std::hex << c.rop;
+  }
+  // A fresh memory context holds a monochrome bitmap, so its compatible bitmaps are monochrome;
+  // a paint context's are in colour.
+  DC memory;
+  memory.CreateCompatibleDC(nullptr);
+  QImage client(8, 8, QImage::Format_RGB32);
+  PaintDC paint(client, {0, 0, 8, 8});
+  Bitmap mono, colour;
+  mono.CreateCompatibleBitmap(memory, 8, 8);
+  colour.CreateCompatibleBitmap(paint, 8, 8);
+  EXPECT_TRUE(mono.IsMonochrome());
+  EXPECT_FALSE(colour.IsMonochrome());
 }
 
 }  // namespace
