@@ -6,7 +6,6 @@
 // a verify compared, call for call, with the Linux build's. The cross tree's ctest runs this and
 // names the Windows programs in the environment.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -17,6 +16,7 @@
 
 #include "tests/cli/run_process.h"
 #include "tests/cli/test_images.h"
+#include "tests/support/test_files.h"
 
 namespace quelt::testing {
 namespace {
@@ -72,9 +72,6 @@ const Row kRows[] = {
 class WineCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/quelt-wine-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    dir_ = pattern;
     WriteFile(dir_ + "/large.qlz", MakeImage(300000, "WINE LARGE", 7));
     WriteFile(dir_ + "/wrong-magic.qlz", MakeImage(4096, "WINE", 8, "QELX"));
     WriteFile(dir_ + "/small.qlz", MakeImage(1023, "WINE SMALL", 10));
@@ -93,7 +90,6 @@ class WineCli : public ::testing::Test {
     fs::copy_file(sim_stdcall_, dir_ + "/stdcall/QueltUSB.dll");
     Run({"reg", "delete", "HKCU\\Software\\Quelt JQ", "/f"});
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   // Runs `argv` under Wine (or as it is, for the Linux command line), in `cwd` when given.
   ProcessResult Run(std::vector<std::string> argv, Env env = {}, const std::string& cwd = "",
@@ -113,7 +109,8 @@ class WineCli : public ::testing::Test {
     return result;
   }
 
-  std::string dir_;
+  const test::TempDir temp_;
+  const std::string dir_ = temp_.path().string();
   int runs_ = 0;
   const std::string wine_run_ = FromEnv("QUELT_WINE_RUN");
   const std::string cli_ = FromEnv("QUELT_WIN_CLI");
