@@ -195,7 +195,8 @@ class PressDuringRunTest : public WindowTest,
 };
 
 TEST_P(PressDuringRunTest, DoesWhatItSaysAndTheRunEndsWhole) {
-  const auto [phase, press] = GetParam();
+  const Phase phase = std::get<0>(GetParam());
+  const Press press = std::get<1>(GetParam());
   const int32_t n = ImageSizeFor(phase);
   UseSim("large,flash=" + MakeFlashFile(dir_, phase, n));
   OpenWindow();
@@ -274,7 +275,8 @@ class CloseDuringRunTest : public WindowTest,
                            public ::testing::WithParamInterface<std::tuple<Phase, Way>> {};
 
 TEST_P(CloseDuringRunTest, RunFinishesThenTheWindowClosesAndShutdownIdlesOnce) {
-  const auto [phase, way] = GetParam();
+  const Phase phase = std::get<0>(GetParam());
+  const Way way = std::get<1>(GetParam());
   ResetImageStoreForTests();
   const int32_t n = ImageSizeFor(phase);
   std::string error;
