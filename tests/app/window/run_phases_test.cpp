@@ -85,18 +85,18 @@ void RunPhase(FlasherDlg* dlg, SimAdapter* sim, Answerer* answerer, Phase phase,
   // second one shows runs inside the chunk loop.
   const QString running = IsWrite(phase) ? "Writing..." : "Verifying, please wait...";
   bool queued = false, acted = false;
-  const QMetaObject::Connection on_progress =
-      QObject::connect(dlg, &FlasherDlg::progressSet, dlg, [&, dlg](int position) {
-        if (phase == Erasing || box || queued || position != kChunkBytes ||
-            dlg->StatusLine()->text() != running)
-          return;
-        queued = true;
-        QTimer::singleShot(0, dlg, [&, dlg] {
-          EXPECT_EQ(dlg->ProgressBar()->value(), kChunkBytes) << "no longer in the chunk loop";
-          act();
-          acted = true;
-        });
+  // Only the chunk phases listen, and they stop before this function returns.
+  QMetaObject::Connection on_progress;
+  if (phase == Programming || phase == Verifying)
+    on_progress = QObject::connect(dlg, &FlasherDlg::progressSet, dlg, [&, dlg](int position) {
+      if (queued || position != kChunkBytes || dlg->StatusLine()->text() != running) return;
+      queued = true;
+      QTimer::singleShot(0, dlg, [&, dlg] {
+        EXPECT_EQ(dlg->ProgressBar()->value(), kChunkBytes) << "no longer in the chunk loop";
+        act();
+        acted = true;
       });
+    });
   dlg->Button(IsWrite(phase) ? kWriteButtonId : kVerifyButtonId)->click();
   if (phase == Erasing) {
     ASSERT_TRUE(WaitFor([sim] { return sim->WaitForHeldRead(std::chrono::milliseconds(0)); }));
