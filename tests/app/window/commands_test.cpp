@@ -23,100 +23,6 @@ namespace {
 
 using CommandsTest = WindowTest;
 
-TEST_F(CommandsTest, AdapterNotFoundSendsNothingAtAll) {
-  for (int id : {kWriteButtonId, kVerifyButtonId}) {
-    SCOPED_TRACE(id);
-    UseRecording();
-    recording_->SetOpenResult(1);
-    OpenWindow();
-    window_->Button(id)->click();
-    ASSERT_EQ(answerer_->boxes.size(), 1u);
-    const SeenBox& box = answerer_->boxes[0];
-    EXPECT_EQ(box.text,
-              "Quelt USB Adapter not found!\nMake sure it's plugged correctly and that the driver "
-              "is installed\nIf the error persists, unplug then replug the USB cable.");
-    EXPECT_EQ(box.caption, "Quelt USB Adapter not found");
-    EXPECT_EQ(box.icon, QMessageBox::Critical);
-    EXPECT_EQ(box.parent, window_.get());
-    // Set after the box, without blanking the line first.
-    EXPECT_EQ(box.window.status, "Ready");
-    EXPECT_EQ(recorder_->events,
-              (std::vector<std::string>{"box:Quelt USB Adapter not found",
-                                        "status:Can't connect to Quelt USB Adapter!\n"}));
-    const std::vector<AdapterCall> calls = recording_->Calls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].kind, AdapterCall::Open);
-    window_.reset();
-  }
-}
-
-struct ConnectionCase {
-  const char* sim;
-  int button;
-  const char* text;
-  const char* status_at_box;
-};
-
-class ConnectionRefusedTest : public WindowTest,
-                              public ::testing::WithParamInterface<ConnectionCase> {};
-
-TEST_P(ConnectionRefusedTest, ShowsTheBoxAndIdlesTheBus) {
-  const ConnectionCase& c = GetParam();
-  UseSim(c.sim);
-  OpenWindow();
-  window_->Button(c.button)->click();
-  ASSERT_EQ(answerer_->boxes.size(), 1u);
-  const SeenBox& box = answerer_->boxes[0];
-  EXPECT_EQ(box.text, c.text);
-  EXPECT_EQ(box.caption, "Connection error");
-  EXPECT_EQ(box.icon, QMessageBox::Critical);
-  EXPECT_EQ(box.parent, window_.get());
-  EXPECT_EQ(box.window.status, c.status_at_box);
-  EXPECT_EQ(window_->StatusLine()->text(), c.status_at_box);
-  EXPECT_EQ(answerer_->file_dialogs, 0);
-  EXPECT_FALSE(BusyFlag());
-}
-
-const char kNoChipText[] =
-    "The Quelt USB Adapter was detected, but can't communicate with a Quelt JQ or Quelt JQ Ombrix "
-    "chip.\nMake sure the DIP switch 2 is ON (Programming mode) and that JQ is turned on.";
-const char kUnknownText[] =
-    "Unkown version of Quelt JQ detected.\nGet the latest version of this software.";
-
-INSTANTIATE_TEST_SUITE_P(
-    Chips, ConnectionRefusedTest,
-    ::testing::Values(ConnectionCase{"none", kWriteButtonId, kNoChipText, "Connection error"},
-                      ConnectionCase{"none", kVerifyButtonId, kNoChipText, "Connection error"},
-                      ConnectionCase{"alt", kWriteButtonId, kUnknownText, "Ready"},
-                      ConnectionCase{"alt", kVerifyButtonId, kUnknownText, "Ready"}),
-    [](const ::testing::TestParamInfo<ConnectionCase>& info) {
-      return std::string(info.param.sim == std::string("none") ? "NoChip" : "UnknownVersion") +
-             (info.param.button == kWriteButtonId ? "Write" : "Verify");
-    });
-
-TEST_F(CommandsTest, SmallChipTakesAtMost131072Bytes) {
-  UseSim("base");
-  OpenWindow();
-  Drop({WriteImageFile(dir_, "over.qlz", 131073)});
-  ASSERT_TRUE(window_->ImageLoaded());
-  window_->Button(kWriteButtonId)->click();
-  ASSERT_EQ(answerer_->boxes.size(), 1u);
-  EXPECT_EQ(answerer_->boxes[0].text,
-            "File too big for Quelt JQ!\nYou need a Quelt JQ Ombrix to load such a big bios.\n");
-  EXPECT_EQ(answerer_->boxes[0].caption, "File too big");
-  EXPECT_EQ(answerer_->boxes[0].icon, QMessageBox::Critical);
-  EXPECT_EQ(recorder_->events.back(), "status:File too big.\n");
-  EXPECT_FALSE(BusyFlag());
-
-  answerer_->boxes.clear();
-  Drop({WriteImageFile(dir_, "exact.qlz", 131072)});
-  PressAndFinish(kWriteButtonId);
-  ASSERT_EQ(answerer_->boxes.size(), 1u);
-  EXPECT_EQ(answerer_->boxes[0].caption, "Success");
-  const std::vector<uint8_t> image = ImageBytes(131072);
-  EXPECT_EQ(sim_->FlashContents(), std::string(image.begin(), image.end()));
-}
-
 TEST_F(CommandsTest, WriteWithoutImageAsksForOneAfterReportingTheChip) {
   UseSim("large");
   OpenWindow();
@@ -134,19 +40,6 @@ TEST_F(CommandsTest, WriteWithoutImageAsksForOneAfterReportingTheChip) {
   EXPECT_EQ(answerer_->file_dialogs, 2);
   EXPECT_EQ(window_->windowTitle(), "Quelt Flasher USB - 'TestBios' loaded");
   EXPECT_EQ(answerer_->boxes.back().caption, "Success");
-}
-
-TEST_F(CommandsTest, DropOfTwoFilesLoadsNothing) {
-  UseRecording();
-  OpenWindow();
-  Drop({WriteImageFile(dir_, "a.qlz", 100), WriteImageFile(dir_, "b.qlz", 100)});
-  ASSERT_EQ(answerer_->boxes.size(), 1u);
-  EXPECT_EQ(answerer_->boxes[0].text, "Please drag only one file at a time");
-  EXPECT_EQ(answerer_->boxes[0].caption, "Open file");
-  EXPECT_EQ(answerer_->boxes[0].icon, QMessageBox::Information);
-  EXPECT_FALSE(window_->ImageLoaded());
-  EXPECT_EQ(ImageSize(), 0);
-  EXPECT_EQ(window_->windowTitle(), "Quelt Flasher USB 1.0");
 }
 
 TEST_F(CommandsTest, UnreadableFileKeepsTheImageWhenDroppedButClearsItThroughTheMenu) {
@@ -263,33 +156,6 @@ TEST_F(CommandsTest, StoredSafeModeSetsTheWindowAtStart) {
   }
   // A value other than 0 and 1 stays stored as it is.
   EXPECT_EQ(ReadStoredSafeMode(), StoredSafeMode::Unchanged);
-}
-
-TEST_F(CommandsTest, LoadDuringARunIsRefused) {
-  UseSim("large");
-  OpenWindow();
-  Drop({WriteImageFile(dir_, "first.qlz", 1500, "First")});
-  sim_->HoldNextStatusRead();
-  window_->Button(kWriteButtonId)->click();
-  ASSERT_TRUE(WaitFor([this] { return sim_->WaitForHeldRead(std::chrono::milliseconds(0)); }));
-
-  const std::string other = WriteImageFile(dir_, "other.qlz", 900, "Other");
-  answerer_->file_choice = QString::fromStdString(other);
-  Drop({other});
-  window_->Command(kLoadBiosCommand)->trigger();
-  ASSERT_EQ(answerer_->boxes.size(), 2u);
-  for (const SeenBox& box : answerer_->boxes) {
-    EXPECT_EQ(box.text, "A write or verify is in progress. Load the file when it has finished.");
-    EXPECT_EQ(box.caption, "Open file");
-    EXPECT_EQ(box.icon, QMessageBox::Information);
-  }
-  EXPECT_EQ(answerer_->file_dialogs, 0);
-  EXPECT_EQ(ImageSize(), 1500);
-  EXPECT_EQ(ImageBuffer()[16], 'F');
-
-  sim_->ReleaseHeldRead();
-  WaitIdle();
-  EXPECT_EQ(answerer_->boxes.back().caption, "Success");
 }
 
 TEST_F(CommandsTest, StatusLineBlanksFirstExceptForDirectTexts) {

@@ -14,6 +14,7 @@
 #include "app/about_dlg.h"
 #include "app/control_ids.h"
 #include "app/window_run.h"
+#include "image/image_store.h"
 #include "tests/app/window/window_harness.h"
 
 namespace quelt::test {
@@ -158,6 +159,10 @@ TEST_F(LookTest, DropIsTakenAtOnceAndLoadedRightAfter) {
   QCoreApplication::sendPostedEvents(window_.get(), QEvent::MetaCall);
   ASSERT_EQ(answerer_->boxes.size(), 1u);
   EXPECT_EQ(answerer_->boxes[0].text, "Please drag only one file at a time");
+  EXPECT_EQ(answerer_->boxes[0].caption, "Open file");
+  EXPECT_EQ(answerer_->boxes[0].icon, QMessageBox::Information);
+  EXPECT_EQ(ImageSize(), 0);
+  EXPECT_EQ(window_->windowTitle(), "Quelt Flasher USB 1.0");
 
   SendDrop({WriteImageFile(dir_, "c.qlz", 3000)});
   EXPECT_FALSE(window_->ImageLoaded());

@@ -58,33 +58,6 @@ TEST_F(ShutdownTest, EveryWayOutSendsOneIdleSymbolAndFreesTheBuffer) {
   }
 }
 
-TEST_F(ShutdownTest, CloseDuringARunWaitsForItsEnd) {
-  ResetImageStoreForTests();
-  std::string error;
-  std::unique_ptr<SimAdapter> sim = SimAdapter::Create("large", &error);
-  ASSERT_TRUE(sim);
-  const std::string image = WriteImageFile(dir_, "img.qlz", 1200);
-  std::vector<std::string> statuses;
-  bool visible_after_close = false;
-  RunTool(sim.get(), [&](FlasherDlg* dlg) {
-    QObject::connect(dlg, &FlasherDlg::statusTextSet,
-                     [&](const QString& t) { statuses.push_back(t.toStdString()); });
-    dlg->LoadImageFile(QString::fromStdString(image));
-    sim->HoldNextStatusRead();
-    dlg->Button(kWriteButtonId)->click();
-    ASSERT_TRUE(WaitFor([&] { return sim->WaitForHeldRead(std::chrono::milliseconds(0)); }));
-    dlg->close();
-    visible_after_close = dlg->isVisible();
-    EXPECT_TRUE(dlg->CancelRequested());
-    sim->ReleaseHeldRead();
-  });
-  EXPECT_TRUE(visible_after_close);
-  EXPECT_FALSE(BusyFlag());
-  EXPECT_EQ(statuses.back(), "Write operation cancelled");
-  EXPECT_EQ(ImageBuffer(), nullptr);
-  EXPECT_EQ(sim->FlashContents().substr(0, 1200), std::string(1200, '\xFF'));
-}
-
 TEST_F(ShutdownTest, DuringTheModalRunOnlyTheVerifyBoxesBlockTheWindow) {
   ResetImageStoreForTests();
   std::string error;

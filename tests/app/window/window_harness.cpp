@@ -79,7 +79,6 @@ void Answerer::Poll() {
                  box->parentWidget(), box->windowModality(), Snapshot(*window_)};
     boxes.push_back(seen);
     if (on_seen) on_seen(seen);
-    if (on_box) on_box(box);
     if (hold_boxes || hold_captions.contains(seen.caption)) {
       held_ = box;
     } else {
@@ -139,7 +138,8 @@ bool WaitFor(const std::function<bool()>& condition, int timeout_ms) {
   return QTest::qWaitFor(condition, timeout_ms);
 }
 
-FlasherDlg* ShownWindow() {
+// The tool's window while it shows, else null.
+static FlasherDlg* ShownWindow() {
   for (QWidget* w : QApplication::topLevelWidgets()) {
     if (auto* dlg = qobject_cast<FlasherDlg*>(w); dlg && dlg->isVisible()) return dlg;
   }

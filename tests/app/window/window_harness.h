@@ -44,13 +44,12 @@ struct SeenBox {
   WindowState window;  // the window's state while the box showed
 };
 
-// Answers every box that shows, in a poll loop on the window thread: records it, lets the test
-// act (`on_box`), then presses OK. File dialogs get `file_choice` (empty: cancelled).
+// Answers every box that shows, in a poll loop on the window thread: records it, then presses OK
+// unless held. File dialogs get `file_choice` (empty: cancelled).
 class Answerer : public QObject {
  public:
   explicit Answerer(FlasherDlg* window);
   std::vector<SeenBox> boxes;
-  std::function<void(QMessageBox*)> on_box;
   std::function<void(const SeenBox&)> on_seen;
   // Set when a box shows; the box stays open until ReleaseBox().
   bool hold_boxes = false;
@@ -91,8 +90,6 @@ std::vector<uint8_t> ImageBytes(int32_t size, const std::string& name = "TestBio
 
 bool WaitFor(const std::function<bool()>& condition, int timeout_ms = 30000);
 
-// The tool's window while it shows, else null.
-FlasherDlg* ShownWindow();
 // Runs the tool's start-up and shutdown on `adapter` with `act` called once its window shows.
 void RunTool(Adapter* adapter, const std::function<void(FlasherDlg*)>& act);
 

@@ -151,48 +151,15 @@ TEST_F(WriteVerifyTest, ProgrammingThatDidNotTakeStillSucceedsAndVerifyFindsIt) 
   EXPECT_EQ(window_->ProgressBar()->value(), 1024);
 }
 
-TEST_F(WriteVerifyTest, CancelDuringEraseErasesButProgramsNothing) {
-  OpenOnZeroedLargeChip();
-  const int32_t n = 3000;
-  Drop({WriteImageFile(dir_, "img.qlz", n)});
-  recorder_->events.clear();
-  sim_->HoldNextStatusRead();
-  window_->Button(kWriteButtonId)->click();
-  ASSERT_TRUE(WaitFor([this] { return sim_->WaitForHeldRead(std::chrono::milliseconds(0)); }));
-  EXPECT_EQ(window_->Button(kWriteButtonId)->text(), "Cancel");
-
-  window_->Button(kWriteButtonId)->click();  // a second press only asks to cancel
-  EXPECT_TRUE(window_->CancelRequested());
-  EXPECT_EQ(window_->Button(kWriteButtonId)->text(), "Cancel");
-  sim_->ReleaseHeldRead();
-  WaitIdle();
-
-  EXPECT_TRUE(answerer_->boxes.empty());
-  EXPECT_EQ(recorder_->Statuses(), (std::vector<std::string>{"Connected to the Quelt JQ Ombrix",
-                                                             "Erasing the chip, please wait...",
-                                                             "Write operation cancelled"}));
-  EXPECT_EQ(window_->ProgressBar()->value(), 0);
-  EXPECT_EQ(window_->Button(kWriteButtonId)->text(), "Write");
-  EXPECT_FALSE(window_->CancelRequested());
-  const std::string flash = sim_->FlashContents();
-  EXPECT_EQ(flash.substr(0, n), std::string(n, '\xFF')) << "the range is erased";
-  EXPECT_EQ(flash.back(), '\0') << "blocks beyond the image are untouched";
-}
-
-TEST_F(WriteVerifyTest, CancelDuringProgrammingIsIgnored) {
-  OpenOnZeroedLargeChip();
-  Drop({WriteImageFile(dir_, "img.qlz", 2048)});
-  QObject::connect(window_.get(), &FlasherDlg::statusTextSet, window_.get(),
-                   [this](const QString& text) {
-                     if (text == "Writing...") window_->Button(kWriteButtonId)->click();
-                   });
+TEST_F(WriteVerifyTest, SmallChipTakesExactly131072Bytes) {
+  UseSim("base");
+  OpenWindow();
+  Drop({WriteImageFile(dir_, "exact.qlz", 131072)});
   PressAndFinish(kWriteButtonId);
   ASSERT_EQ(answerer_->boxes.size(), 1u);
   EXPECT_EQ(answerer_->boxes[0].caption, "Success");
-  EXPECT_EQ(window_->StatusLine()->text(), "Writing data - Finished");
-  EXPECT_FALSE(window_->CancelRequested());
-  const std::vector<uint8_t> image = ImageBytes(2048);
-  EXPECT_EQ(sim_->FlashContents().substr(0, 2048), std::string(image.begin(), image.end()));
+  const std::vector<uint8_t> image = ImageBytes(131072);
+  EXPECT_EQ(sim_->FlashContents(), std::string(image.begin(), image.end()));
 }
 
 TEST_F(WriteVerifyTest, PressAsARunEndsDoesNotCancelTheNextWrite) {
@@ -213,82 +180,120 @@ TEST_F(WriteVerifyTest, PressAsARunEndsDoesNotCancelTheNextWrite) {
   EXPECT_EQ(window_->StatusLine()->text(), "Writing data - Finished");
 }
 
-TEST_F(WriteVerifyTest, CancelDuringVerifyChangesNothing) {
-  OpenOnZeroedLargeChip();
-  Drop({WriteImageFile(dir_, "img.qlz", 1024)});
-  QObject::connect(window_.get(), &FlasherDlg::statusTextSet, window_.get(),
-                   [this](const QString& text) {
-                     if (text == "Verifying, please wait...")
-                       window_->Button(kVerifyButtonId)->click();
-                   });
-  PressAndFinish(kVerifyButtonId);
-  ASSERT_EQ(answerer_->boxes.size(), 1u);
-  EXPECT_EQ(answerer_->boxes[0].caption, "Verify Error!");  // the chip holds zeros
-  EXPECT_FALSE(window_->CancelRequested());
-}
+// One press that ends in one box and no run: the box as shown, and the status line at the box
+// and after it.
+struct RefusalCase {
+  const char* name;
+  const char* sim;  // "" for an adapter that is not found
+  int32_t image;    // bytes dropped before the press, 0 for none
+  int button;
+  const char* text;
+  const char* caption;
+  QMessageBox::Icon icon;
+  const char* status_at_box;  // null: not looked at
+  const char* status;         // as set after the box
+};
 
-TEST_F(WriteVerifyTest, EraseThatNeverFinishesIsReportedAndNothingIsProgrammed) {
-  OpenOnZeroedLargeChip(",erase-polls=1000000");
-  SetEraseTimeout(std::chrono::milliseconds(30));
-  Drop({WriteImageFile(dir_, "img.qlz", 1024)});
-  PressAndFinish(kWriteButtonId);
-  ASSERT_EQ(answerer_->boxes.size(), 1u);
-  EXPECT_EQ(answerer_->boxes[0].text, "The chip did not finish erasing. Nothing was programmed.");
-  EXPECT_EQ(answerer_->boxes[0].caption, "Erase error");
-  EXPECT_EQ(answerer_->boxes[0].icon, QMessageBox::Critical);
-  EXPECT_EQ(window_->StatusLine()->text(), "Erase error");
-  EXPECT_EQ(sim_->FlashContents()[0x10], '\0');
-  EXPECT_EQ(window_->Button(kWriteButtonId)->text(), "Write");
-}
+const char kNotFound[] =
+    "Quelt USB Adapter not found!\nMake sure it's plugged correctly and that the driver is "
+    "installed\nIf the error persists, unplug then replug the USB cable.";
+const char kNoChip[] =
+    "The Quelt USB Adapter was detected, but can't communicate with a Quelt JQ or Quelt JQ Ombrix "
+    "chip.\nMake sure the DIP switch 2 is ON (Programming mode) and that JQ is turned on.";
+const char kUnknown[] =
+    "Unkown version of Quelt JQ detected.\nGet the latest version of this software.";
+const char kNoMemory[] = "Not enough memory for this operation.";
+constexpr auto kCritical = QMessageBox::Critical;
+constexpr int kW = kWriteButtonId, kV = kVerifyButtonId;
 
-TEST_F(WriteVerifyTest, WorkingBufferNotObtainedIsReportedInsteadOfTheResult) {
-  OpenOnZeroedLargeChip();
-  Drop({WriteImageFile(dir_, "img.qlz", 1024)});
-  SetWorkBufferAllocatorForTests([](std::size_t) -> void* { return nullptr; });
-  for (int id : {kWriteButtonId, kVerifyButtonId}) {
-    SCOPED_TRACE(id);
-    answerer_->boxes.clear();
-    PressAndFinish(id);
-    ASSERT_EQ(answerer_->boxes.size(), 1u);
-    EXPECT_EQ(answerer_->boxes[0].text, "Not enough memory for this operation.");
-    EXPECT_EQ(answerer_->boxes[0].caption, "Error");
-    EXPECT_EQ(answerer_->boxes[0].icon, QMessageBox::Critical);
-    EXPECT_EQ(window_->StatusLine()->text(), "Not enough memory");
+const RefusalCase kRefusals[] = {
+    {"NotFoundWrite", "", 0, kW, kNotFound, "Quelt USB Adapter not found", kCritical, "Ready",
+     "Can't connect to Quelt USB Adapter!\n"},
+    {"NotFoundVerify", "", 0, kV, kNotFound, "Quelt USB Adapter not found", kCritical, "Ready",
+     "Can't connect to Quelt USB Adapter!\n"},
+    {"NoChipWrite", "none", 0, kW, kNoChip, "Connection error", kCritical, "Connection error",
+     "Connection error"},
+    {"NoChipVerify", "none", 0, kV, kNoChip, "Connection error", kCritical, "Connection error",
+     "Connection error"},
+    {"UnknownWrite", "alt", 0, kW, kUnknown, "Connection error", kCritical, "Ready", "Ready"},
+    {"UnknownVerify", "alt", 0, kV, kUnknown, "Connection error", kCritical, "Ready", "Ready"},
+    {"SmallChipOver", "base", 131073, kW,
+     "File too big for Quelt JQ!\nYou need a Quelt JQ Ombrix to load such a big bios.\n",
+     "File too big", kCritical, nullptr, "File too big.\n"},
+    {"SmallChipVerify", "base", 0, kV,
+     "This feature is only implemented for Quelt JQ Ombrix for now...", "Not Yet Implemented",
+     QMessageBox::Warning, nullptr, "Ready"},
+    {"EraseNeverEnds", "large,erase-polls=1000000", 1024, kW,
+     "The chip did not finish erasing. Nothing was programmed.", "Erase error", kCritical, nullptr,
+     "Erase error"},
+    {"NoMemoryWrite", "large", 1024, kW, kNoMemory, "Error", kCritical, nullptr,
+     "Not enough memory"},
+    {"NoMemoryVerify", "large", 1024, kV, kNoMemory, "Error", kCritical, nullptr,
+     "Not enough memory"},
+    {"NoWorker", "large", 1024, kW, "The operation could not be started.", "Error", kCritical,
+     nullptr, "Ready"},
+};
+
+class RefusalTest : public WriteVerifyTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(RefusalTest, ShowsOneBoxAndLeavesTheWindowIdle) {
+  const RefusalCase& c = GetParam();
+  const std::string name = c.name;
+  if (*c.sim == '\0') {
+    UseRecording();
+    recording_->SetOpenResult(1);
+    OpenWindow();
+  } else if (name.rfind("SmallChip", 0) == 0 || name.rfind("NoChip", 0) == 0 ||
+             name.rfind("Unknown", 0) == 0) {
+    UseSim(c.sim);
+    OpenWindow();
+  } else {
+    OpenOnZeroedLargeChip(std::string(c.sim).substr(5));
   }
+  if (c.image > 0) Drop({WriteImageFile(dir_, "img.qlz", c.image)});
+  recorder_->events.clear();
+  if (name == "EraseNeverEnds") SetEraseTimeout(std::chrono::milliseconds(30));
+  if (name.rfind("NoMemory", 0) == 0)
+    SetWorkBufferAllocatorForTests([](std::size_t) -> void* { return nullptr; });
+  if (name == "NoWorker") window_->FailNextWorkerStartForTests();
+  window_->Button(c.button)->click();
+  WaitIdle();
   SetWorkBufferAllocatorForTests(nullptr);
-  // The write erased the range and programmed nothing.
-  EXPECT_EQ(sim_->FlashContents().substr(0, 1024), std::string(1024, '\xFF'));
-}
 
-TEST_F(WriteVerifyTest, WorkerThatCannotStartIsReportedAndLeavesTheWindowIdle) {
-  OpenOnZeroedLargeChip();
-  Drop({WriteImageFile(dir_, "img.qlz", 1024)});
-  window_->FailNextWorkerStartForTests();
-  window_->Button(kWriteButtonId)->click();
   ASSERT_EQ(answerer_->boxes.size(), 1u);
-  EXPECT_EQ(answerer_->boxes[0].text, "The operation could not be started.");
-  EXPECT_EQ(answerer_->boxes[0].caption, "Error");
-  EXPECT_EQ(answerer_->boxes[0].icon, QMessageBox::Critical);
-  EXPECT_FALSE(BusyFlag());
-  EXPECT_EQ(window_->StatusLine()->text(), "Ready");
-  // The next press starts a run rather than asking to cancel.
-  PressAndFinish(kWriteButtonId);
-  EXPECT_EQ(answerer_->boxes.back().caption, "Success");
-}
-
-TEST_F(WriteVerifyTest, VerifyOnTheSmallChipIsNotImplementedAndAsksForNoFile) {
-  UseSim("base");
-  OpenWindow();
-  window_->Button(kVerifyButtonId)->click();
-  ASSERT_EQ(answerer_->boxes.size(), 1u);
-  EXPECT_EQ(answerer_->boxes[0].text,
-            "This feature is only implemented for Quelt JQ Ombrix for now...");
-  EXPECT_EQ(answerer_->boxes[0].caption, "Not Yet Implemented");
-  EXPECT_EQ(answerer_->boxes[0].icon, QMessageBox::Warning);
+  const SeenBox& box = answerer_->boxes[0];
+  EXPECT_EQ(box.text, c.text);
+  EXPECT_EQ(box.caption, c.caption);
+  EXPECT_EQ(box.icon, c.icon);
+  if (c.status_at_box) {
+    EXPECT_EQ(box.parent, window_.get());
+    EXPECT_EQ(box.window.status, c.status_at_box);
+  }
+  EXPECT_EQ(window_->StatusLine()->text(), c.status);
   EXPECT_EQ(answerer_->file_dialogs, 0);
-  EXPECT_EQ(window_->StatusLine()->text(), "Ready");
   EXPECT_FALSE(BusyFlag());
+  EXPECT_EQ(window_->Button(kWriteButtonId)->text(), "Write");
+  if (*c.sim == '\0') {
+    // Set after the box without blanking the line first; nothing but the open was sent.
+    EXPECT_EQ(recorder_->events, (Events{"box:Quelt USB Adapter not found",
+                                         "status:Can't connect to Quelt USB Adapter!\n"}));
+    const std::vector<AdapterCall> calls = recording_->Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].kind, AdapterCall::Open);
+  } else if (c.image == 1024) {
+    // Nothing programmed; only the write without a buffer got to erase.
+    EXPECT_EQ(sim_->FlashContents().substr(0, 1024),
+              std::string(1024, name == "NoMemoryWrite" ? '\xFF' : '\0'));
+  }
+  if (name == "NoWorker") {
+    // The next press starts a run rather than asking to cancel.
+    PressAndFinish(kWriteButtonId);
+    EXPECT_EQ(answerer_->boxes.back().caption, "Success");
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Boxes, RefusalTest, ::testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace quelt::test
