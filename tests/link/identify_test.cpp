@@ -7,24 +7,6 @@ namespace {
 
 using Identify = LinkTest;
 
-TEST_F(Identify, StartAndIdModeFramesOnTheWire) {
-  EXPECT_EQ(ShortStartFrame().size(), 27u);
-  EXPECT_EQ(LongStartFrame().size(), 28u);
-  ShortStartFrame().Send();
-  LongStartFrame().Send();
-  EXPECT_EQ(Calls(), (Trace{W(kShortStart), W(kLongStart)}));
-  const struct {
-    ChipType type;
-    Bytes enter, leave;
-  } cases[] = {{ChipBase, kBaseEnter, kBaseLeave}, {ChipLarge, kLargeEnter, kLargeLeave}};
-  for (const auto& c : cases) {
-    Fresh(c.type);
-    EnterIdMode();
-    LeaveIdMode();
-    EXPECT_EQ(Calls(), (Trace{W(c.enter), W(c.leave)})) << c.type;
-  }
-}
-
 // Every outcome of a call made with no type known, with the exact frames and reads.
 TEST_F(Identify, ProbesFromNoType) {
   const Trace base_probe =

@@ -13,7 +13,6 @@ TEST(SimOptionsTest, AcceptedStrings) {
   EXPECT_EQ(SimChipType::Large, o.type);
   EXPECT_EQ(3u, o.erase_polls);
   EXPECT_FALSE(o.slow);
-
   ASSERT_TRUE(ParseSimOptions(
       "base,flash=/tmp/a.bin,erase-polls=0,stuck=high,bad=0x1F000:0x81,bad=17,slow,rate=5000", &o,
       &error))
@@ -28,30 +27,16 @@ TEST(SimOptionsTest, AcceptedStrings) {
   EXPECT_EQ(0xFF, o.bad[1].mask);
   EXPECT_TRUE(o.slow);
   EXPECT_EQ(5000u, o.rate);
-}
-
-TEST(SimOptionsTest, TypesAndOptionsWithoutType) {
-  const struct {
-    const char* text;
-    SimChipType type;
-  } cases[] = {{"large", SimChipType::Large},
-               {"base", SimChipType::Base},
-               {"alt", SimChipType::Alt},
-               {"none", SimChipType::None},
-               {"slow", SimChipType::Large}};
-  for (const auto& c : cases) {
-    SimOptions o;
-    std::string error;
-    EXPECT_TRUE(ParseSimOptions(c.text, &o, &error)) << c.text << ": " << error;
-    EXPECT_EQ(c.type, o.type) << c.text;
+  for (const auto& [text, type] : {std::pair{"alt", SimChipType::Alt},
+                                   {"none", SimChipType::None},
+                                   {"slow", SimChipType::Large}}) {
+    EXPECT_TRUE(ParseSimOptions(text, &o, &error)) << text << ": " << error;
+    EXPECT_EQ(type, o.type) << text;
   }
 }
 
 TEST(SimOptionsTest, RefusedStringsNameTheOption) {
-  const struct {
-    const char* text;
-    const char* named;
-  } cases[] = {
+  const std::pair<const char*, const char*> cases[] = {
       {"huge", "huge"},
       {"large,fast", "fast"},
       {"large,,slow", "\"\""},
@@ -73,11 +58,11 @@ TEST(SimOptionsTest, RefusedStringsNameTheOption) {
       {"large,base", "base"},
       {"none,flash=x", "flash=x"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [text, named] : cases) {
     SimOptions o;
     std::string error;
-    EXPECT_FALSE(ParseSimOptions(c.text, &o, &error)) << c.text;
-    EXPECT_NE(std::string::npos, error.find(c.named)) << c.text << " -> " << error;
+    EXPECT_FALSE(ParseSimOptions(text, &o, &error)) << text;
+    EXPECT_NE(std::string::npos, error.find(named)) << text << " -> " << error;
   }
 }
 

@@ -33,29 +33,6 @@ QRgb Expected(const QImage& picture, int x, int y, QRgb face) {
   return p == kKey ? face : p;
 }
 
-TEST(BuildMask, MarksExactlyTheKeyPixelsAndBlackensThemInTheLogo) {
-  const QImage picture = ResourcePicture();
-  ASSERT_EQ(picture.size(), QSize(128, 128));
-  Bitmap logo, mask;
-  ASSERT_NE(LoadBackground(logo, nullptr, IDB_BACKGROUND), 0);
-  BuildMask(logo, mask, 0, 2, 2);
-  ASSERT_TRUE(mask.IsMonochrome());
-  ASSERT_EQ(mask.Image().size(), QSize(128, 128));
-  int keys = 0, blacks = 0;
-  for (int y = 0; y < 128; ++y) {
-    for (int x = 0; x < 128; ++x) {
-      const QRgb original = picture.pixel(x, y);
-      const bool key = original == kKey;
-      keys += key;
-      blacks += original == qRgb(0, 0, 0);
-      ASSERT_EQ(MaskBit(mask, x, y), key) << x << "," << y;
-      ASSERT_EQ(logo.Image().pixel(x, y), key ? qRgb(0, 0, 0) : original) << x << "," << y;
-    }
-  }
-  EXPECT_GT(keys, 0);
-  EXPECT_GT(blacks, 0);  // black pixels stay black and clear in the mask, checked above
-}
-
 TEST(BuildMask, AnExplicitKeyIgnoresThePosition) {
   constexpr COLORREF a = Rgb(10, 20, 30), b = Rgb(40, 50, 60);
   const struct {

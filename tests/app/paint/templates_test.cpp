@@ -37,15 +37,5 @@ TEST(Templates, DialogUnitsMapWithTheFixedFactors) {
   EXPECT_EQ(kAboutControls[0].Pixels(), QRect(20, 16, 32, 32));  // 19.5.., 16.25..
 }
 
-TEST(Templates, ControlsStayInTheClientAreaAndClearOfTheLogo) {
-  const QRect client(QPoint(0, 0), kFlasherTemplate.ClientPixels());
-  const QRect logo(kLogoRect.left, kLogoRect.top, kLogoRect.Width(), kLogoRect.Height());
-  EXPECT_TRUE(client.contains(logo));
-  for (const ControlTemplate& c : kFlasherControls) {
-    EXPECT_TRUE(client.contains(c.Pixels())) << c.text;
-    EXPECT_FALSE(c.Pixels().intersects(logo)) << c.text;
-  }
-}
-
 }  // namespace
 }  // namespace quelt
