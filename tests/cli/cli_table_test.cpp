@@ -243,7 +243,10 @@ Result Spawn(std::vector<std::string> argv, const std::vector<std::string>& env,
   posix_spawnattr_destroy(&attributes);
   if (spawned != 0) return r;
   int status = 0, sent = 0;
+  // The simulated FTDI device decodes byte by byte: 2 MiB under the sanitizers takes minutes.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(480);
   while (waitpid(pid, &status, WNOHANG) != pid) {
+    if (std::chrono::steady_clock::now() > deadline) kill(pid, SIGKILL);  // a hang fails the step
     if (!interrupt.empty() && sent < interrupts &&
         ReadText(err).find(interrupt) != std::string::npos) {
       kill(pid, SIGINT);
