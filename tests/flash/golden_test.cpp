@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -93,22 +94,11 @@ class RecordingObserver final : public FlashObserver {
 
  private:
   static std::string Esc(std::string text) {
-    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) {
+    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2)
       text.replace(at, 1, "\\n");
-    }
     return text;
   }
 };
-
-// The recorded images: the pattern, "QELT" at 0 and the name "Golden" in the 16 bytes at 16.
-void LoadGoldenImage(int32_t size) {
-  uint8_t* image = ImageBuffer();
-  for (int32_t i = 0; i < size; ++i) image[i] = static_cast<uint8_t>((i * 7 + 3) ^ (i >> 8));
-  const std::string magic = "QELT", name("Golden\0\0\0\0\0\0\0\0\0\0", 16);
-  std::copy(magic.begin(), magic.end(), image);
-  std::copy(name.begin(), name.end(), image + 16);
-  SetImageSize(size);
-}
 
 Lines ReadLines(const std::string& path) {
   std::ifstream in(path);
@@ -119,84 +109,73 @@ Lines ReadLines(const std::string& path) {
 
 // Equal, or the first line that differs.
 ::testing::AssertionResult SameLines(const Lines& expected, const Lines& actual) {
-  for (std::size_t i = 0; i < std::max(expected.size(), actual.size()); ++i) {
-    const std::string e = i < expected.size() ? expected[i] : "(none)";
-    const std::string a = i < actual.size() ? actual[i] : "(none)";
-    if (e != a) {
-      return ::testing::AssertionFailure()
-             << "line " << i + 1 << " of " << expected.size()
-             << "\n  recorded: " << e.substr(0, 160) << "\n  now:      " << a.substr(0, 160);
-    }
+  const auto [e, a] = std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
+  if (e == expected.end() && a == actual.end()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "line " << (e - expected.begin()) + 1
+         << "\n  recorded: " << (e == expected.end() ? "(none)" : e->substr(0, 160))
+         << "\n  now:      " << (a == actual.end() ? "(none)" : a->substr(0, 160));
+}
+
+// The scenario's emulator; options it refuses leave an adapter whose open fails, as recorded.
+std::unique_ptr<Adapter> Emulator(const Scenario& s, const std::string& flash) {
+  std::string options = s.sim, error;
+  if (const auto at = options.find("{flash}"); at != std::string::npos)
+    options.replace(at, 7, flash);
+  std::unique_ptr<Adapter> sim = SimAdapter::Create(options, &error);
+  return sim ? std::move(sim) : std::make_unique<AbsentAdapter>();
+}
+
+// The jobs of the scenario's commands, in order, each as far as it goes.
+void RunCommands(const Scenario& s, FlashObserver& observer) {
+  for (const Cmd command : s.commands) {
+    FlashSteps steps;
+    steps.safe_mode = s.safe;
+    steps.verify_after_write = s.verify_after_write;
+    steps.image_needed = [&s] { return s.image_given; };
+    if (s.cancel_before_erase) steps.cancel_before_erase = [] { return true; };
+    steps.cancel_after_erase = [&s] { return s.cancel_after_erase; };
+    FlashJob job(command, observer, std::move(steps));
+    if (job.Prepare()) job.Run();
   }
-  return ::testing::AssertionSuccess();
 }
 
 void PrintTo(const Scenario& s, std::ostream* out) { *out << s.name; }
-
-class GoldenLogs : public ::testing::TestWithParam<Scenario> {
- protected:
-  void SetUp() override {
-    ResetChipTypeForTests();
-    ResetImageStoreForTests();
-    ASSERT_TRUE(AllocateImage());
-  }
-  void TearDown() override {
-    SetAdapter(nullptr);
-    SetEraseTimeout(std::chrono::seconds(30));
-    ResetImageStoreForTests();
-    ResetChipTypeForTests();
-    std::filesystem::remove(flash_);
-  }
-
-  std::unique_ptr<Adapter> Emulator(const Scenario& s) {
-    std::string options = s.sim;
-    if (const auto at = options.find("{flash}"); at != std::string::npos) {
-      options.replace(at, 7, flash_);
-    }
-    std::string error;
-    std::unique_ptr<Adapter> sim = SimAdapter::Create(options, &error);
-    // Options the emulator refuses leave an adapter whose open fails, as in the recording.
-    return sim ? std::move(sim) : std::make_unique<AbsentAdapter>();
-  }
-
-  // The jobs of the scenario's commands, in order, each as far as it goes.
-  void RunCommands(const Scenario& s, FlashObserver& observer) {
-    for (const Cmd command : s.commands) {
-      FlashSteps steps;
-      steps.safe_mode = s.safe;
-      steps.verify_after_write = s.verify_after_write;
-      steps.image_needed = [&s] { return s.image_given; };
-      if (s.cancel_before_erase) steps.cancel_before_erase = [] { return true; };
-      steps.cancel_after_erase = [&s] { return s.cancel_after_erase; };
-      FlashJob job(command, observer, std::move(steps));
-      if (job.Prepare()) job.Run();
-    }
-  }
-
-  std::string flash_ = (std::filesystem::temp_directory_path() /
-                        ("quelt-golden-" + std::to_string(::getpid()) + ".bin"))
-                           .string();
-};
+class GoldenLogs : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(GoldenLogs, CoreMakesTheRecordedCallsAndShowsTheRecordedTexts) {
   const Scenario& s = GetParam();
-  LoadGoldenImage(s.image);
-  if (s.prewrite) {
-    // A chip that already holds the image, as another process left it.
-    std::unique_ptr<Adapter> sim = Emulator(s);
+  const std::string flash = (std::filesystem::temp_directory_path() /
+                             ("quelt-golden-" + std::to_string(::getpid()) + ".bin"))
+                                .string();
+  ResetChipTypeForTests();
+  ResetImageStoreForTests();
+  ASSERT_TRUE(AllocateImage());
+  // The recorded images: the pattern, "QELT" at 0 and the name "Golden" in the 16 bytes at 16.
+  uint8_t* image = ImageBuffer();
+  for (int32_t i = 0; i < s.image; ++i) image[i] = static_cast<uint8_t>((i * 7 + 3) ^ (i >> 8));
+  std::memcpy(image, "QELT", 4);
+  std::memcpy(image + 16, "Golden\0\0\0\0\0\0\0\0\0\0", 16);
+  SetImageSize(s.image);
+  RecordingObserver ignored, observer;
+  if (s.prewrite) {  // a chip that already holds the image, as another process left it
+    std::unique_ptr<Adapter> sim = Emulator(s, flash);
     SetAdapter(sim.get());
-    RecordingObserver ignored;
     RunCommands({.commands = {Cmd::Write}}, ignored);
     SetAdapter(nullptr);
     ResetChipTypeForTests();
   }
   SetEraseTimeout(std::chrono::milliseconds(s.erase_timeout_ms));
-  std::unique_ptr<Adapter> sim = Emulator(s);
+  std::unique_ptr<Adapter> sim = Emulator(s, flash);
   Lines calls;
   CallLoggingAdapter logging(*sim, [&calls](const std::string& line) { calls.push_back(line); });
   SetAdapter(&logging);
-  RecordingObserver observer;
   RunCommands(s, observer);
+  SetAdapter(nullptr);
+  SetEraseTimeout(std::chrono::seconds(30));
+  ResetImageStoreForTests();
+  ResetChipTypeForTests();
+  std::filesystem::remove(flash);
 
   const std::string golden = std::string(QUELT_GOLDEN_DIR) + "/" + s.name;
   const Lines recorded = ReadLines(golden + ".calls");

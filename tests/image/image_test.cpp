@@ -1,0 +1,160 @@
+// Loading image files all or nothing: what the store holds and what the load reports for each kind
+// of file and each way a read can fail; and the sample images the build writes.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "image/image_load.h"
+#include "image/image_read_layer.h"
+#include "image/image_store.h"
+#include "image/sample_image.h"
+#include "tests/support/test_files.h"
+
+namespace quelt::test {
+namespace {
+
+// A read layer that hands out at most `limit` bytes in all, then returns `then`; with `grow`, the
+// file ends one byte later than it did (it grew while read). Pieces of at most 1000 bytes.
+ImageReadCall Reads(std::size_t limit, long then = 0, bool grow = false) {
+  auto given = std::make_shared<std::size_t>(0);
+  return [=](int fd, void* buffer, std::size_t count) -> long {
+    if (*given >= limit) return then;
+    const long n = ::read(fd, buffer, std::min({count, limit - *given, std::size_t{1000}}));
+    if (n == 0 && grow) *static_cast<uint8_t*>(buffer) = 0x77;
+    *given += n > 0 ? static_cast<std::size_t>(n) : 0;
+    return n == 0 && grow ? 1 : n;
+  };
+}
+// An image whose name field (offset 16) holds `raw`.
+Bytes Named(const std::string& raw, int32_t size = 64) {
+  Bytes bytes = ImageBytes(size, "", 7);
+  for (std::size_t i = 0; i < raw.size() && 16 + i < bytes.size(); ++i) bytes[16 + i] = raw[i];
+  return bytes;
+}
+Bytes Magic(const char* magic) { return ImageBytes(5000, "Other", 9, magic); }
+
+struct LoadCase {
+  const char* label;
+  Bytes file;  // written as the file, unless `path` names another
+  ImageLoad::Kind kind;
+  std::string name = "";
+  ReadFailure failure = ReadFailure::None;
+  ImageReadCall reads = {};  // the read layer ({} = the default)
+  std::string path = "";     // "dir", "fifo", "missing" or a path of the system
+};
+const LoadCase kCases[] = {
+    {"largest image", ImageBytes(0x200000, "Full", 1), ImageLoad::Loaded, "Full"},
+    {"empty file", {}, ImageLoad::Empty},
+    {"wrong magic", Magic("QELX"), ImageLoad::BadMagic},
+    {"magic in the other byte order", Magic("TLEQ"), ImageLoad::BadMagic},
+    // The buffer still starts with the previous image's magic; a 3-byte file does not hold it.
+    {"shorter than the magic", {'Q', 'E', 'L'}, ImageLoad::BadMagic},
+    {"header without a name", ImageBytes(16, "", 1), ImageLoad::Loaded, ""},
+    {"16 characters, offset 32 not joined", Named("ABCDEFGHIJKLMNOPQRST"), ImageLoad::Loaded,
+     "ABCDEFGHIJKLMNOP"},
+    {"cut at the first NUL", Named(std::string("AB\0CD", 5)), ImageLoad::Loaded, "AB"},
+    {"control characters", Named("A\n\x1B[2J\t\x7F"), ImageLoad::Loaded, "A??[2J??"},
+    {"bytes of 0x80 and above", Named("\xC3\xA9O\x80\xFF"), ImageLoad::Loaded, "??O??"},
+    {"space and tilde are printable", Named(" ~ "), ImageLoad::Loaded, " ~ "},
+    {"file ends inside the name", Named("ABCDEFGH", 20), ImageLoad::Loaded, "ABCD"},
+    {"short reads that add up", ImageBytes(70000, "Pieces", 2), ImageLoad::Loaded, "Pieces",
+     ReadFailure::None, Reads(SIZE_MAX)},
+    {"one byte over 2 MiB", ImageBytes(0x200001, "Big", 1), ImageLoad::ReadFailed, "",
+     ReadFailure::TooBig},
+    {"missing file", {}, ImageLoad::ReadFailed, "", ReadFailure::CannotOpen, {}, "missing"},
+    {"directory", {}, ImageLoad::ReadFailed, "", ReadFailure::NotRegularFile, {}, "dir"},
+    {"FIFO without a writer",
+     {},
+     ImageLoad::ReadFailed,
+     "",
+     ReadFailure::NotRegularFile,
+     {},
+     "fifo"},
+    {"device", {}, ImageLoad::ReadFailed, "", ReadFailure::NotRegularFile, {}, "/dev/zero"},
+    {"error after half", ImageBytes(300 * 1024, "New", 3), ImageLoad::ReadFailed, "",
+     ReadFailure::ReadIncomplete, Reads(150 * 1024, -1)},
+    {"end after half (shrank)", ImageBytes(300 * 1024, "New", 3), ImageLoad::ReadFailed, "",
+     ReadFailure::ReadIncomplete, Reads(150 * 1024, 0)},
+    {"error before the first byte", ImageBytes(300 * 1024, "New", 3), ImageLoad::ReadFailed, "",
+     ReadFailure::ReadIncomplete, Reads(0, -1)},
+    {"one byte missing", ImageBytes(300 * 1024, "New", 3), ImageLoad::ReadFailed, "",
+     ReadFailure::ReadIncomplete, Reads(300 * 1024 - 1, 0)},
+    {"grew while read", ImageBytes(300 * 1024, "New", 3), ImageLoad::ReadFailed, "",
+     ReadFailure::ReadIncomplete, Reads(SIZE_MAX, 0, true)},
+};
+
+class Load : public ::testing::TestWithParam<LoadCase> {};
+
+TEST_P(Load, ReportsTheKindAndKeepsThePreviousImageOnFailure) {
+  const LoadCase& c = GetParam();
+  ResetImageStoreForTests();
+  ASSERT_TRUE(AllocateImage());
+  // An earlier image with a long name lies in the buffer under a short file.
+  const Bytes previous = ImageBytes(4096, "ZZZZZZZZZZZZZZZZ", 5);
+  std::memcpy(ImageBuffer(), previous.data(), previous.size());
+  SetImageSize(4096);
+  TempDir dir;
+  std::string path = c.path.empty() ? dir.File("image.qlz") : dir.File(c.path);
+  if (c.path == "dir") std::filesystem::create_directory(path);
+  if (c.path == "fifo") {
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  }
+  if (c.path.starts_with("/")) path = c.path;
+  if (c.path.empty()) {
+    ASSERT_TRUE(WriteFile(path, c.file));
+  }
+  SetImageReadCallForTests(c.reads);
+  const ImageLoad load = LoadAndCheckImage(path);
+  SetImageReadCallForTests({});
+  EXPECT_EQ(load.kind, c.kind);
+  EXPECT_EQ(load.failure, c.failure);
+  EXPECT_EQ(load.name, c.name);
+  const Bytes held(ImageBuffer(), ImageBuffer() + 0x200000);
+  if (c.kind == ImageLoad::ReadFailed) {
+    EXPECT_EQ(load.size, 0);
+    EXPECT_EQ(ImageSize(), 4096);
+    EXPECT_TRUE(std::equal(previous.begin(), previous.end(), held.begin()));
+    EXPECT_TRUE(std::all_of(held.begin() + 4096, held.end(), [](uint8_t b) { return b == 0; }))
+        << "the buffer past the previous image was touched";
+  } else {
+    EXPECT_EQ(load.size, static_cast<int32_t>(c.file.size()));
+    EXPECT_EQ(ImageSize(), static_cast<int32_t>(c.file.size()));
+    EXPECT_TRUE(std::equal(c.file.begin(), c.file.end(), held.begin()));
+  }
+  ResetImageStoreForTests();
+}
+INSTANTIATE_TEST_SUITE_P(Files, Load, ::testing::ValuesIn(kCases));
+
+TEST(SampleImages, LoadWithTheirNameAndSizeAndDifferBetweenBlocks) {
+  ResetImageStoreForTests();
+  ASSERT_TRUE(AllocateImage());
+  const std::tuple<const char*, int32_t, const char*> samples[] = {
+      {"demo-256k.qlz", 262144, "Demo BIOS"},
+      {"demo-2m.qlz", 2097152, "Demo BIOS Large"},
+      {"demo-128k.qlz", 131072, "Demo BIOS Small"}};
+  for (const auto& [file, size, name] : samples) {
+    const ImageLoad load = LoadAndCheckImage(std::string(QUELT_SAMPLES_DIR) + "/" + file);
+    EXPECT_EQ(load.kind, ImageLoad::Loaded);
+    EXPECT_EQ(load.size, size);
+    EXPECT_EQ(load.name, name);
+    const Bytes made = MakeSampleImage(name, size);
+    EXPECT_TRUE(std::equal(made.begin(), made.end(), ImageBuffer())) << file;
+  }
+  const Bytes a = MakeSampleImage("Demo BIOS", 262144);
+  const Bytes header = {'Q', 'E', 'L', 'T', 0,   0,   0,   0,   0,   0, 0, 0, 0, 0, 0, 0,
+                        'D', 'e', 'm', 'o', ' ', 'B', 'I', 'O', 'S', 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(Bytes(a.begin(), a.begin() + 32), header);
+  // Every 4 KiB block differs from the next, so a block written in the wrong place shows; the
+  // body is neither erased flash nor a constant.
+  for (std::size_t block = 4096; block + 4096 <= a.size(); block += 4096)
+    EXPECT_FALSE(std::equal(a.begin() + block - 4096, a.begin() + block, a.begin() + block));
+  EXPECT_LT(std::count(a.begin() + 32, a.end(), 0xFF), 262144 / 64);
+  ResetImageStoreForTests();
+}
+
+}  // namespace
+}  // namespace quelt::test
