@@ -4,24 +4,17 @@
 // small.qlz's SHA-256 below was taken with sha256sum. A scenario is one row: its steps run in order
 // on one flash file in a folder of its own (a write, then a verify in another process); scenarios
 // run in parallel under `ctest -j`.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "tests/cli/run_process.h"
 #include "tests/support/test_files.h"
-
-extern char** environ;
 
 namespace quelt::test {
 namespace {
@@ -194,72 +187,18 @@ const std::vector<Scenario>& Scenarios() {
   return table;
 }
 
-struct Result {
-  int exit = -1;
-  bool interrupted = false;
-  std::string out, err;
-};
-
-std::string ReadText(const std::string& path) {
-  const Bytes bytes = ReadFile(path);
-  return {bytes.begin(), bytes.end()};
-}
-
-// Runs `argv` with `env` on top of this environment, its output caught in `dir`; sends SIGINT
-// `interrupts` times, 100 ms apart, once standard error shows `interrupt` (when not empty).
-Result Spawn(std::vector<std::string> argv, const std::vector<std::string>& env,
-             const std::string& dir, const std::string& interrupt, int interrupts) {
-  std::vector<std::string> vars = env;
-  for (char** entry = environ; *entry; ++entry) {
-    const std::string item = *entry, name = item.substr(0, item.find('=') + 1);
-    if (std::none_of(env.begin(), env.end(), [&](auto& v) { return v.starts_with(name); }) &&
-        !name.starts_with("QUELT_ADAPTER=") && !name.starts_with("QUELT_SIM="))
-      vars.push_back(item);
-  }
-  auto pointers = [](std::vector<std::string>& strings) {
-    std::vector<char*> p;
-    for (std::string& s : strings) p.push_back(s.data());
-    p.push_back(nullptr);
-    return p;
-  };
-  const std::string out = dir + "/stdout.txt", err = dir + "/stderr.txt";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawnattr_t attributes;  // SIGINT at its default in the child, whatever this process does
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGINT);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-  pid_t pid = -1;
-  Result r;
-  const int spawned = posix_spawn(&pid, argv[0].c_str(), &actions, &attributes,
-                                  pointers(argv).data(), pointers(vars).data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (spawned != 0) return r;
-  int status = 0, sent = 0;
-  // The simulated FTDI device decodes byte by byte: 2 MiB under the sanitizers takes minutes.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(480);
-  while (waitpid(pid, &status, WNOHANG) != pid) {
-    if (std::chrono::steady_clock::now() > deadline) kill(pid, SIGKILL);  // a hang fails the step
-    if (!interrupt.empty() && sent < interrupts &&
-        ReadText(err).find(interrupt) != std::string::npos) {
-      kill(pid, SIGINT);
-      ++sent;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  r.interrupted = sent > 0;
-  r.out = ReadText(out);
-  r.err = ReadText(err);
-  return r;
+// Runs the command line with `env` ("NAME=value") on top of this environment, less any adapter
+// chosen there; a hang fails the step (the simulated FTDI device decodes byte by byte: 2 MiB under
+// the sanitizers takes minutes).
+quelt::testing::ProcessResult Spawn(std::vector<std::string> argv,
+                                    const std::vector<std::string>& env, const std::string& dir,
+                                    const std::string& interrupt, int interrupts) {
+  quelt::testing::ProcessRun run{std::move(argv), {},         dir,
+                                 interrupt,       interrupts, std::chrono::seconds(480)};
+  run.env["QUELT_ADAPTER"] = std::nullopt;
+  run.env["QUELT_SIM"] = std::nullopt;
+  for (const std::string& v : env) run.env[v.substr(0, v.find('='))] = v.substr(v.find('=') + 1);
+  return quelt::testing::RunProcess(run);
 }
 
 std::string Fill(std::string text, const std::string& from, const std::string& to) {
@@ -334,10 +273,10 @@ TEST_P(Cli, EveryStepEndsAsExpected) {
       env.push_back("QUELT_SIM=" + argv[2].substr(4));  // a step's own options, on the library
       argv[2] = PathOf("QUELT_SIM_LIBRARY", QUELT_SIM_LIBRARY);
     }
-    const Result r = Spawn(argv, env, dir_.path().string(), step.interrupt, step.interrupts);
+    const auto r = Spawn(argv, env, dir_.path().string(), step.interrupt, step.interrupts);
     const bool to_err = step.exit != 0 || step.text.starts_with("2>");
     const std::string texts = step.text.starts_with("2>") ? step.text.substr(2) : step.text;
-    EXPECT_EQ(r.exit, step.exit) << r.out << r.err;
+    EXPECT_EQ(r.exit_status, step.exit) << r.out << r.err;
     for (size_t at = 0, end = 0; end != std::string::npos; at = end + 1) {
       end = texts.find('\n', at);
       EXPECT_NE((to_err ? r.err : r.out).find(texts.substr(at, end - at)), std::string::npos)
