@@ -120,7 +120,7 @@ std::function<std::string()> Group(void (*fill)(uint8_t*, int32_t, uint8_t), int
 }
 
 // Whole streams of random images (with the vector fill or without) against groups built here
-// one at a time straight from the group tables: "" when they match.
+// one at a time straight from the group tables: the status when they match.
 uint8_t Lo(int s) { return static_cast<uint8_t>((s & 0x0F) | (s & 0x10 ? 0x20 : 0)); }
 void AppendGroup(Bytes& out, ChipType type, int32_t i, uint8_t b) {
   const auto pair = [&](int s) {
@@ -214,6 +214,7 @@ const Row kRows[] = {
     {"erase frames large", ChipLarge, {}, [] { for (int32_t a : {0x10000, 0x1F0000}) EraseFrame(a).Send(); return ""; }, "", kEraseHead + "01 00 02 00x3 11 10 00|" + kEraseHead + "01 01 1E 00x3 11 10 00"},
     {"erase base", ChipBase, {}, [] { return Erase(1); }, "0 0 1/1 calls=71", kBaseErase0 + kBasePoll + kBasePoll + "|B|B"},
     {"erase large", ChipLarge, {}, [] { return Erase(1); }, "0 0 1/1 calls=71", kLargeErase0 + kLargePoll + kLargePoll + "|B|B"},
+    {"next block", ChipLarge, {}, [] { return std::to_string(NextBlockStart(0x6000)) + " " + std::to_string(NextBlockStart(0x7FFF0000)); }, "32768 2147483647", ""},
     {"erase base, toggling", ChipBase, ChipAnswers({0x40, 0x00, 0x40, 0x40}), [] { return Erase(1); }, "0 0 1/1 calls=107", kBaseErase0 + kBasePoll + kBasePoll + kBasePoll + kBasePoll + "|B|B"},
     {"erase base, bit 7", ChipBase, ChipAnswers({0x00, 0x80, 0x80}), [] { return Erase(1); }, "0 0 1/1 calls=89", kBaseErase0 + kBasePoll + kBasePoll + kBasePoll + "|B|B"},
     {"erase large, bit 0", ChipLarge, ChipAnswers({0x80, 0x81, 0x81}), [] { return Erase(1); }, "0 0 1/1 calls=89", kLargeErase0 + kLargePoll + kLargePoll + kLargePoll + "|B|B"},

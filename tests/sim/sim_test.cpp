@@ -31,11 +31,13 @@ std::string Times(const std::string& text, int n) {
 
 const std::string kShortStart = Times("00 10", 19) + "2F 3F 0C 1C 22 32 21 31 " + Times("00 10", 4);
 const std::string kLongStart = Times("00 10", 19) + "2F 3F 0D 1D 22 32 01 11 " + Times("00 10", 5);
-// Address phases of 0xAAA, 0x555, 0, 1 and byte phases of 0xAA, 0x55, 0x80, 0x30.
+// Address phases of 0xAAA, 0x555, 0, 1, 0x8000, 0x10000 and byte phases of 0xAA, 0x55, 0x80, 0x30.
 const std::string kAtAAA = "01 11 00 10 00 10 02 12 25 35 0A 1A ";
 const std::string kAt555 = "01 11 00 10 00 10 01 11 0A 1A 25 35 ";
 const std::string kAt0 = "01 11 00 10 00 10 00 10 00 10 00 10 ";
 const std::string kAt1 = "01 11 00 10 00 10 00 10 00 10 01 11 ";
+const std::string kAt8000 = "01 11 00 10 01 11 00 10 00 10 00 10 ";
+const std::string kAt10000 = "01 11 00 10 02 12 00 10 00 10 00 10 ";
 const std::string kAA = "25 35 0A 1A 00 10 ", k55 = "22 32 25 35 00 10 ";
 const std::string k80 = "24 34 00 10 00 10 ", k30 = "21 31 20 30 00 10 ";
 const std::string kShortId = kShortStart + Times("0E 1E", 7);
@@ -58,7 +60,9 @@ struct Script {
   int speed;
   std::string steps;
 };
-void PrintTo(const Script& s, std::ostream* os) { *os << s.options << " " << s.speed; }
+void PrintTo(const Script& s, std::ostream* os) {
+  *os << s.options << " speed " << s.speed << " #" << std::hash<std::string>{}(s.steps) % 10000;
+}
 
 // Hex bytes are sent, each run of them in one write. "?XX" reads a chip byte (0D 1D, then eight
 // times a sample of the data line and 00 10; bit 0 first) and expects XX, "?" reads without a
@@ -151,42 +155,26 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Each chip's answer to each start and ID-mode entry; deaf after the other protocol's
         // start until its own; leaving ID mode reads the flash again.
-        Script{"base", 2,
-               kShortId + "?BF ?D5 2B 3B 2B 3B 2B 3B " + kBaseAt0 + "?FF " + kLongId +
-                   "?00 ?00 ?00 #20000"},
-        Script{"large", 2,
-               kShortId + "?00 ?00 " + kLongId + "?20 ?22 ?49 27 37 20 30 00 10 " + kAt0 +
-                   "?FF #200000"},
+        Script{"base", 2, kShortId + "?BF ?D5 2B 3B 2B 3B 2B 3B " + kBaseAt0 + "?FF " + kLongId + "?00 ?00 ?00 #20000"},
+        Script{"large", 2, kShortId + "?00 ?00 " + kLongId + "?20 ?22 ?49 27 37 20 30 00 10 " + kAt0 + "?FF #200000"},
         Script{"alt", 2, kLongId + "?B0 ?22 ?E9 #200000"},
         Script{"none", 2, kShortId + "?00 ?00 " + kLongId + "?00 ?00 ?00 #0"},
         Script{"large,stuck=high", 2, kLongId + "?FF ?FF ?FF"},
         Script{"base,stuck=low", 2, kShortId + "?00 ?00"},
         // Writes before the open are ignored and reads deliver 0.
-        Script{"large", 2,
-               "closed " + kLongStart + kBypass + kA7At0 + kBypassReset + kLongId + "?00 open " +
-                   kLongStart + kAt0 + "?FF"},
+        Script{"large", 2, "closed " + kLongStart + kBypass + kA7At0 + kBypassReset + kLongId + "?00 open " + kLongStart + kAt0 + "?FF"},
         // Groups program at an advancing address; compares start at the address phase's, 0x01
         // puts the pass flag on the line and the rest of its phase sets it back to 1; programming
         // only clears bits.
-        Script{"large", 2,
-               kLongStart + kBypass + kA7At0 + k3CNext + kBypassReset + "@0=A7 @1=3C @2=FF " +
-                   kAt0 + "0D 1D 0A 1A 27 37 0D 1D 03 13 2C 3C 01 11 L1 " + kCompare +
-                   "0D 1D 0A 1A 27 37 0D 1D 0F 1F 2F 3F 01 11 L0 " + kCompare + "01 11 L1 " +
-                   kCompare + kAt1 + "0D 1D 03 13 2C 3C 01 11 L1 " + kCompare + kAt1 +
-                   "0D 1D 0A 1A 27 37 01 11 L0 " + kCompare + kBypass + k3CAt0 + kBypassReset +
-                   "@0=24"},
+        Script{"large", 2, kLongStart + kBypass + kA7At0 + k3CNext + kBypassReset + "@0=A7 @1=3C @2=FF " + kAt0 + "0D 1D 0A 1A 27 37 0D 1D 03 13 2C 3C 01 11 L1 " + kCompare + "0D 1D 0A 1A 27 37 0D 1D 0F 1F 2F 3F 01 11 L0 " + kCompare + "01 11 L1 " + kCompare + kAt1 + "0D 1D 03 13 2C 3C 01 11 L1 " + kCompare + kAt1 + "0D 1D 0A 1A 27 37 01 11 L0 " + kCompare + kBypass + k3CAt0 + kBypassReset + "@0=24"},
+        // A sector erase clears its block only: 0x8000 to 0xFFFF, after its three polls.
+        Script{"large", 2, kLongStart + kBypass + kA7At0 + kAt8000 + kA7At0 + kAt10000 + kA7At0 + kBypassReset + "@8000=A7 " + kAtAAA + kAA + kAt555 + k55 + kAtAAA + k80 + kAtAAA + kAA + kAt555 + k55 + kAt8000 + k30 + "?40 ?00 ?40 @0=A7 @7FFF=FF @8000+8000=FF @10000=A7"},
         // A base group carries its full address: 0x00 at 0x1FFFF is 0x03, 0x1F three times, 0.
-        Script{"base", 2,
-               kShortStart + kBaseA7AtE146 + Times("17", 23) +
-                   "00 10 @E146=A7 05 15 03 13 2F 3F 2F 3F 2F 3F 00 10 00 10 00 10 00 " +
-                   Times("10", 23) + "00 10 @1FFFF=00"},
-        Refused(kAt555 + kAA + kAtAAA + k55 + kAtAAA + "21 31 00 10 00 10 " + kAt0 + kA7At0 +
-                kBypassReset),
+        Script{"base", 2, kShortStart + kBaseA7AtE146 + Times("17", 23) + "00 10 @E146=A7 05 15 03 13 2F 3F 2F 3F 2F 3F 00 10 00 10 00 10 00 " + Times("10", 23) + "00 10 @1FFFF=00"},
+        Refused(kAt555 + kAA + kAtAAA + k55 + kAtAAA + "21 31 00 10 00 10 " + kAt0 + kA7At0 + kBypassReset),
         Refused(kAt0 + kA7At0),
-        Refused(kAt555 + kAA + kAtAAA + k55 + kAt555 + k80 + kAt555 + kAA + kAtAAA + k55 + kAt0 +
-                k30),
-        Refused(kAtAAA + kAA + kAt555 + k55 + kAtAAA + k80 + kAtAAA + kAA + kAtAAA + k55 + kAt0 +
-                k30),
+        Refused(kAt555 + kAA + kAtAAA + k55 + kAt555 + k80 + kAt555 + kAA + kAtAAA + k55 + kAt0 + k30),
+        Refused(kAtAAA + kAA + kAt555 + k55 + kAtAAA + k80 + kAtAAA + kAA + kAtAAA + k55 + kAt0 + k30),
         Erase("base", "40 00 40"), Erase("base,erase-polls=1", "40"),
         Erase("base,erase-polls=0", ""), Erase("base,erase-polls=4", "40 00 40 00"),
         Hold("base", 2, 23, true), Hold("base", 2, 20, true), Hold("base", 2, 19, false),
