@@ -31,15 +31,20 @@ std::string Times(const std::string& text, int n) {
 
 const std::string kShortStart = Times("00 10", 19) + "2F 3F 0C 1C 22 32 21 31 " + Times("00 10", 4);
 const std::string kLongStart = Times("00 10", 19) + "2F 3F 0D 1D 22 32 01 11 " + Times("00 10", 5);
-// Address phases of 0xAAA, 0x555, 0, 1, 0x8000, 0x10000 and byte phases of 0xAA, 0x55, 0x80, 0x30.
+// Address phases of 0xAAA, 0x555, 0, 1, 0x3FFF, 0x7FFF, 0x8000, 0xFFFF and byte phases of 0xAA,
+// 0x55, 0x80, 0x30.
 const std::string kAtAAA = "01 11 00 10 00 10 02 12 25 35 0A 1A ";
 const std::string kAt555 = "01 11 00 10 00 10 01 11 0A 1A 25 35 ";
 const std::string kAt0 = "01 11 00 10 00 10 00 10 00 10 00 10 ";
 const std::string kAt1 = "01 11 00 10 00 10 00 10 00 10 01 11 ";
 const std::string kAt8000 = "01 11 00 10 01 11 00 10 00 10 00 10 ";
-const std::string kAt10000 = "01 11 00 10 02 12 00 10 00 10 00 10 ";
+const std::string kAt3FFF = "01 11 00 10 00 10 0F 1F 2F 3F 2F 3F ";
+const std::string kAt7FFF = "01 11 00 10 00 10 2F 3F 2F 3F 2F 3F ";
+const std::string kAtFFFF = "01 11 00 10 01 11 2F 3F 2F 3F 2F 3F ";
 const std::string kAA = "25 35 0A 1A 00 10 ", k55 = "22 32 25 35 00 10 ";
 const std::string k80 = "24 34 00 10 00 10 ", k30 = "21 31 20 30 00 10 ";
+const std::string kEraseHead =
+    kAtAAA + kAA + kAt555 + k55 + kAtAAA + k80 + kAtAAA + kAA + kAt555 + k55;
 const std::string kShortId = kShortStart + Times("0E 1E", 7);
 const std::string kLongId =
     kLongStart + kAtAAA + kAA + kAt555 + k55 + kAtAAA + "24 34 20 30 00 10 " + kAt0;
@@ -167,8 +172,8 @@ INSTANTIATE_TEST_SUITE_P(
         // puts the pass flag on the line and the rest of its phase sets it back to 1; programming
         // only clears bits.
         Script{"large", 2, kLongStart + kBypass + kA7At0 + k3CNext + kBypassReset + "@0=A7 @1=3C @2=FF " + kAt0 + "0D 1D 0A 1A 27 37 0D 1D 03 13 2C 3C 01 11 L1 " + kCompare + "0D 1D 0A 1A 27 37 0D 1D 0F 1F 2F 3F 01 11 L0 " + kCompare + "01 11 L1 " + kCompare + kAt1 + "0D 1D 03 13 2C 3C 01 11 L1 " + kCompare + kAt1 + "0D 1D 0A 1A 27 37 01 11 L0 " + kCompare + kBypass + k3CAt0 + kBypassReset + "@0=24"},
-        // A sector erase clears its block only: 0x8000 to 0xFFFF, after its three polls.
-        Script{"large", 2, kLongStart + kBypass + kA7At0 + kAt8000 + kA7At0 + kAt10000 + kA7At0 + kBypassReset + "@8000=A7 " + kAtAAA + kAA + kAt555 + k55 + kAtAAA + k80 + kAtAAA + kAA + kAt555 + k55 + kAt8000 + k30 + "?40 ?00 ?40 @0=A7 @7FFF=FF @8000+8000=FF @10000=A7"},
+        // A sector erase clears its block only (0x8000 to 0xFFFF, or 0 to 0x3FFF) after its polls.
+        Script{"large", 2, kLongStart + kBypass + kAt7FFF + kA7At0 + k3CNext + kAtFFFF + kA7At0 + k3CNext + kAt3FFF + kA7At0 + kBypassReset + "@3FFF=A7 @7FFF=A7 @8000=3C @FFFF=A7 @10000=3C " + kEraseHead + kAt8000 + k30 + "?40 ?00 ?40 @7FFF=A7 @8000+8000=FF @10000=3C " + kEraseHead + kAt0 + k30 + "?40 ?00 ?40 @0+4000=FF @7FFF=A7"},
         // A base group carries its full address: 0x00 at 0x1FFFF is 0x03, 0x1F three times, 0.
         Script{"base", 2, kShortStart + kBaseA7AtE146 + Times("17", 23) + "00 10 @E146=A7 05 15 03 13 2F 3F 2F 3F 2F 3F 00 10 00 10 00 10 00 " + Times("10", 23) + "00 10 @1FFFF=00"},
         Refused(kAt555 + kAA + kAtAAA + k55 + kAtAAA + "21 31 00 10 00 10 " + kAt0 + kA7At0 + kBypassReset),
