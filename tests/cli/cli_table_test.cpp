@@ -14,11 +14,6 @@
 namespace quelt::test {
 namespace {
 
-std::string PathOf(const char* variable, const char* built) {
-  const char* value = std::getenv(variable);
-  return value && *value ? value : built;
-}
-
 enum class Flash { Any, Erased, Holds, NotImage, Untouched };  // the flash file after the step
 
 struct Step {
@@ -182,9 +177,7 @@ TEST_P(Cli, EveryStepEndsAsExpected) {
   const auto [s, lib] = GetParam();
   TempDir dir;
   auto path_of = [&](const std::string& file) {
-    return file.starts_with("sample:")
-               ? PathOf("QUELT_SAMPLES_DIR", QUELT_SAMPLES_DIR) + "/" + file.substr(7)
-               : dir.File(file);
+    return file.starts_with("sample:") ? QUELT_SAMPLES_DIR "/" + file.substr(7) : dir.File(file);
   };
   for (const auto& [name, size, magic] : kImages)
     WriteFile(dir.File(name), ImageBytes(size, "CLI TEST IMAGE", size, magic));
@@ -195,9 +188,9 @@ TEST_P(Cli, EveryStepEndsAsExpected) {
   const std::string sim = Fill(s->sim, "{flash}", dir.File("flash.bin"));
   for (const Step& step : s->steps) {
     SCOPED_TRACE(step.args);
-    quelt::testing::ProcessRun run{
-        {PathOf("QUELT_CLI", QUELT_CLI)}, {}, dir.path().string(), step.interrupt, step.interrupts,
-        std::chrono::seconds(480)};
+    quelt::testing::ProcessRun run{{QUELT_CLI},         {},
+                                   dir.path().string(), step.interrupt,
+                                   step.interrupts,     std::chrono::seconds(480)};
     run.env = {
         {"QUELT_ADAPTER", std::nullopt}, {"QUELT_SIM", std::nullopt}, {"XDG_CONFIG_HOME", config}};
     std::string adapter = s->adapter == "-" ? "sim:" + sim : s->adapter;
@@ -209,12 +202,13 @@ TEST_P(Cli, EveryStepEndsAsExpected) {
     std::istringstream words(Fill(step.args, "{flash}", dir.File("flash.bin")));
     for (std::string word; words >> word;)
       run.argv.push_back(Fill(word, "{file}", path_of(step.file)));
-    if (run.argv.size() > 2 && run.argv[1] == "--adapter") adapter = run.argv[2];
+    const bool own = run.argv.size() > 2 && run.argv[1] == "--adapter";  // the step's adapter
+    if (own) adapter = run.argv[2];
     if (lib && adapter.starts_with("sim:")) {  // the emulator library, configured as the step says
       run.env["QUELT_SIM"] = adapter.substr(4);
-      adapter = PathOf("QUELT_SIM_LIBRARY", QUELT_SIM_LIBRARY);
+      adapter = QUELT_SIM_LIBRARY;
     }
-    if (run.argv.size() > 2 && run.argv[1] == "--adapter") {
+    if (own) {
       run.argv[2] = adapter;
     } else if (s->adapter_in_env) {
       run.env["QUELT_ADAPTER"] = adapter;
@@ -239,8 +233,7 @@ TEST_P(Cli, EveryStepEndsAsExpected) {
       continue;
     }
     const Bytes image = ReadFile(path_of(step.flash_image.empty() ? step.file : step.flash_image));
-    ASSERT_FALSE(image.empty());
-    ASSERT_GE(flash.size(), image.size());
+    ASSERT_TRUE(!image.empty() && flash.size() >= image.size());
     const bool holds = std::equal(image.begin(), image.end(), flash.begin());
     const bool erased = std::all_of(flash.begin(), flash.begin() + std::ptrdiff_t(image.size()),
                                     [](uint8_t b) { return b == 0xFF; });

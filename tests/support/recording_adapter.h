@@ -43,11 +43,11 @@ class RecordingAdapter : public Adapter {
   }
 
   uint32_t Open() override {
-    Add({AdapterCall::Open});
+    Add({AdapterCall::Open, 0, 0, {}});
     std::lock_guard lock(mutex_);
     return open_result_;
   }
-  uint32_t Speed(int32_t speed) override { return Add({AdapterCall::Speed, speed}); }
+  uint32_t Speed(int32_t speed) override { return Add({AdapterCall::Speed, speed, 0, {}}); }
   uint32_t Write(const uint8_t* bytes, uint32_t count, uint32_t* written) override {
     if (written) *written = count;
     std::lock_guard lock(mutex_);
