@@ -105,6 +105,7 @@ const std::vector<Scenario>& Scenarios() {
     {"ftdi_by_serial", B, "large", {{0, "2>serial \"A2\"", F::Any, "", "identify"}}, "ftdi,serial=A2", true, two},
     {"ftdi_absent", B, "large", {{3, "no device found (0403:6001, 0403:6014, 0403:6010)", F::Any, "", "identify"}, {3, "Quelt USB Adapter not found", F::Any, "", "identify"}}, "-", false, "rx=128"},
     {"ftdi_no_permission", B, "large", {{3, "res/60-quelt-flasher-ftdi.rules", F::Any, "", "identify"}}, "-", false, std::string(kFt232r) + ";denied"},
+    {"ftdi_option_twice", B, "large", {{3, "\"index\" is given twice", F::Any, "", "identify"}}, "ftdi,index=0,index=1", false, kFt232r},
     {"ftdi_option_refused", B, "large", {{3, "\"colour=blue\" is unknown", F::Any, "", "identify"}}, "ftdi,colour=blue", false, kFt232r},
     // Identification, writes and verifies in later processes of the same flash file.
     {"identify_large", Both, "large", {kIdLarge}},
@@ -121,14 +122,14 @@ const std::vector<Scenario>& Scenarios() {
     // Adapters that cannot be used.
     {"missing_adapter_library", B, "", {{3, "Quelt USB Adapter not found", F::Any, "", "identify"}}, "/nonexistent/libQueltUSB.so"},
     {"no_adapter", B, "", {{3, "Quelt USB Adapter not found", F::Any, "", "identify"}}, ""},
-    {"emulator_option_refused", B, "", {{3, "colour", F::Any, "", "identify"}}, "sim:large,colour=blue"},
+    {"emulator_option_refused", B, "", {{3, "emulator option \"colour=blue\" is unknown", F::Any, "", "identify"}}, "sim:large,colour=blue"},
     // Ctrl-C during the erase: the erase completes, nothing is programmed. The chip is written
     // first so that the erase shows.
     {"ctrl_c_during_erase", Both, "large,flash={flash}", {{0, kWc, F::Any, "", "--quiet write {file}", "base.qlz"}, {6, "Write operation cancelled\nthe erase finishes first, then the write stops", F::Erased, "Writing...", "--adapter sim:large,flash={flash},rate=20000,erase-polls=400 write {file}", "base.qlz", "", "Erasing the chip"}}},
     {"ctrl_c_while_programming", B, "large,rate=20000", {{0, "2>programming cannot be cancelled", F::Any, "", "write {file}", "small.qlz", "", "Writing..."}}},
     {"ctrl_c_twice_during_erase", B, "large,rate=20000,erase-polls=400", {{6, "partial image", F::Any, "", "write {file}", "base.qlz", "", "Erasing the chip", 2}}},
     // Images checked without an adapter.
-    {"info", B, "", {{0, "SHA-256:          ae2e0aa9b65957470dbaa7e9e73a92af0b99a8314a85c1e17cb8a8d1f81a1d29", F::Any, "", "info {file}", "small.qlz"}, {0, "1023 bytes (0 KBytes)", F::Any, "", "info {file}", "small.qlz"}}, "/nonexistent/libQueltUSB.so"},
+    {"info", B, "", {{0, "SHA-256:          ae2e0aa9b65957470dbaa7e9e73a92af0b99a8314a85c1e17cb8a8d1f81a1d29", F::Any, "", "info {file}", "small.qlz"}, {0, "1023 bytes (0 KBytes)", F::Any, "", "info {file}", "small.qlz"}, {0, "Name:             CLI TEST IMAGE\nQuelt JQ:         fits (at most 131072 bytes)\nQuelt JQ Ombrix:  fits (at most 2097152 bytes)", F::Any, "", "info {file}", "base.qlz"}}, "/nonexistent/libQueltUSB.so"},
     {"info_refused", B, "", {{2, "This is not a valid Quelt BIOS", F::Any, "", "info {file}", "wrong-magic.qlz"}, {2, "impossible to read or empty file", F::Any, "", "info {file}", "empty.qlz"}, {2, "Error while reading file", F::Any, "", "info {file}", "."}, {2, "File too big", F::Any, "", "info {file}", "over-2mib.qlz"}}, ""},
     // Usage.
     {"usage", B, "large", {{1, "", F::Any, "", "--safe --fast identify"}, {1, "", F::Any, "", "--erase-timeout 60 identify"}, {1, "--erase-timeout", F::Any, "", "--erase-timeout nan identify"}}},
