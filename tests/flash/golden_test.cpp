@@ -1,9 +1,7 @@
 // The flashing core replayed against logs recorded from the window and the command line before
-// they shared it. golden/NAME.calls holds the adapter calls in the recording library's format
-// (link/sim/call_log.h): the command line's run, or the commands' part of the window's, which were
-// equal byte for byte wherever both ran. golden/NAME.events holds what the window showed (status
-// texts, progress ranges, boxes), less what its own image step showed. The logs were made with
-// libquelt-record.so; here the same emulator runs in process, without the pacing (`rate=`) that
+// they shared it: golden/NAME.calls holds the adapter calls in the recording library's format
+// (link/sim/call_log.h), golden/NAME.events what the window showed (status texts, progress ranges,
+// boxes) less its own image step. The emulator runs in process, without the pacing (`rate=`) that
 // only let a Ctrl-C land in time.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -13,13 +11,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "flash/flash_job.h"
 #include "image/image_store.h"
-#include "link/adapter.h"
 #include "link/chip_type.h"
 #include "link/erase.h"
 #include "link/sim/call_log.h"
@@ -86,9 +80,9 @@ class RecordingObserver final : public FlashObserver {
   void ProgressFull(int32_t) override {}
   void Erased(int32_t) override {}
   void Box(const FlashBox& box) override {
-    static const char* const kIcons[] = {"none", "error", "warning", "information"};
+    const char* const icons[] = {"none", "error", "warning", "information"};
     events.push_back("box: [" + Esc(box.caption) + "] " + Esc(box.text) + " (" +
-                     kIcons[static_cast<int>(box.icon)] + ", " +
+                     icons[static_cast<int>(box.icon)] + ", " +
                      (box.owned_by_window ? "owned" : "no owner") + ")");
   }
 
@@ -100,34 +94,28 @@ class RecordingObserver final : public FlashObserver {
   }
 };
 
-Lines ReadLines(const std::string& path) {
+// The file's lines equal `now`, else the first line that differs.
+void ExpectLines(const std::string& path, const Lines& now) {
   std::ifstream in(path);
-  Lines lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
+  Lines was;
+  for (std::string line; std::getline(in, line);) was.push_back(line);
+  const auto [w, n] = std::mismatch(was.begin(), was.end(), now.begin(), now.end());
+  EXPECT_TRUE(!was.empty() && w == was.end() && n == now.end())
+      << path << " line " << (w - was.begin()) + 1
+      << "\n  recorded: " << (w == was.end() ? "(none)" : w->substr(0, 160))
+      << "\n  now:      " << (n == now.end() ? "(none)" : n->substr(0, 160));
 }
 
-// Equal, or the first line that differs.
-::testing::AssertionResult SameLines(const Lines& expected, const Lines& actual) {
-  const auto [e, a] = std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
-  if (e == expected.end() && a == actual.end()) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure()
-         << "line " << (e - expected.begin()) + 1
-         << "\n  recorded: " << (e == expected.end() ? "(none)" : e->substr(0, 160))
-         << "\n  now:      " << (a == actual.end() ? "(none)" : a->substr(0, 160));
-}
-
-// The scenario's emulator; options it refuses leave an adapter whose open fails, as recorded.
-std::unique_ptr<Adapter> Emulator(const Scenario& s, const std::string& flash) {
+// The scenario's commands on its emulator (options it refuses leave an adapter whose open fails).
+void RunScenario(const Scenario& s, const std::string& flash, FlashObserver& observer,
+                 Lines* calls) {
   std::string options = s.sim, error;
   if (const auto at = options.find("{flash}"); at != std::string::npos)
     options.replace(at, 7, flash);
   std::unique_ptr<Adapter> sim = SimAdapter::Create(options, &error);
-  return sim ? std::move(sim) : std::make_unique<AbsentAdapter>();
-}
-
-// The jobs of the scenario's commands, in order, each as far as it goes.
-void RunCommands(const Scenario& s, FlashObserver& observer) {
+  if (!sim) sim = std::make_unique<AbsentAdapter>();
+  CallLoggingAdapter logging(*sim, [calls](const std::string& line) { calls->push_back(line); });
+  SetAdapter(&logging);
   for (const Cmd command : s.commands) {
     FlashSteps steps;
     steps.safe_mode = s.safe;
@@ -138,6 +126,7 @@ void RunCommands(const Scenario& s, FlashObserver& observer) {
     FlashJob job(command, observer, std::move(steps));
     if (job.Prepare()) job.Run();
   }
+  SetAdapter(nullptr);
 }
 
 void PrintTo(const Scenario& s, std::ostream* out) { *out << s.name; }
@@ -158,32 +147,21 @@ TEST_P(GoldenLogs, CoreMakesTheRecordedCallsAndShowsTheRecordedTexts) {
   std::memcpy(image + 16, "Golden\0\0\0\0\0\0\0\0\0\0", 16);
   SetImageSize(s.image);
   RecordingObserver ignored, observer;
+  Lines calls;
   if (s.prewrite) {  // a chip that already holds the image, as another process left it
-    std::unique_ptr<Adapter> sim = Emulator(s, flash);
-    SetAdapter(sim.get());
-    RunCommands({.commands = {Cmd::Write}}, ignored);
-    SetAdapter(nullptr);
+    RunScenario({.sim = s.sim, .commands = {Cmd::Write}}, flash, ignored, &calls);
     ResetChipTypeForTests();
+    calls.clear();
   }
   SetEraseTimeout(std::chrono::milliseconds(s.erase_timeout_ms));
-  std::unique_ptr<Adapter> sim = Emulator(s, flash);
-  Lines calls;
-  CallLoggingAdapter logging(*sim, [&calls](const std::string& line) { calls.push_back(line); });
-  SetAdapter(&logging);
-  RunCommands(s, observer);
-  SetAdapter(nullptr);
+  RunScenario(s, flash, observer, &calls);
   SetEraseTimeout(std::chrono::seconds(30));
   ResetImageStoreForTests();
   ResetChipTypeForTests();
   std::filesystem::remove(flash);
-
   const std::string golden = std::string(QUELT_GOLDEN_DIR) + "/" + s.name;
-  const Lines recorded = ReadLines(golden + ".calls");
-  ASSERT_FALSE(recorded.empty());
-  EXPECT_TRUE(SameLines(recorded, calls)) << "adapter calls";
-  if (std::filesystem::exists(golden + ".events")) {
-    EXPECT_TRUE(SameLines(ReadLines(golden + ".events"), observer.events)) << "window events";
-  }
+  ExpectLines(golden + ".calls", calls);
+  if (std::filesystem::exists(golden + ".events")) ExpectLines(golden + ".events", observer.events);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothFrontEnds, GoldenLogs, ::testing::ValuesIn(kScenarios),

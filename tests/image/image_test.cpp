@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -17,14 +16,13 @@
 namespace quelt::test {
 namespace {
 
-// A read layer that hands out at most `limit` bytes in all, then returns `then`; with `grow`, the
-// file ends one byte later than it did (it grew while read). Pieces of at most 1000 bytes.
+// A read layer that hands out at most `limit` bytes in all, in pieces of at most 1000, then
+// returns `then`; with `grow`, the file ends one byte later than it did (it grew while read).
 ImageReadCall Reads(std::size_t limit, long then = 0, bool grow = false) {
   auto given = std::make_shared<std::size_t>(0);
   return [=](int fd, void* buffer, std::size_t count) -> long {
     if (*given >= limit) return then;
     const long n = ::read(fd, buffer, std::min({count, limit - *given, std::size_t{1000}}));
-    if (n == 0 && grow) *static_cast<uint8_t*>(buffer) = 0x77;
     *given += n > 0 ? static_cast<std::size_t>(n) : 0;
     return n == 0 && grow ? 1 : n;
   };
@@ -32,10 +30,11 @@ ImageReadCall Reads(std::size_t limit, long then = 0, bool grow = false) {
 // An image whose name field (offset 16) holds `raw`.
 Bytes Named(const std::string& raw, int32_t size = 64) {
   Bytes bytes = ImageBytes(size, "", 7);
-  for (std::size_t i = 0; i < raw.size() && 16 + i < bytes.size(); ++i) bytes[16 + i] = raw[i];
+  std::copy_n(raw.begin(), std::min<std::size_t>(raw.size(), bytes.size() - 16),
+              bytes.begin() + 16);
   return bytes;
 }
-Bytes Magic(const char* magic) { return ImageBytes(5000, "Other", 9, magic); }
+const Bytes k300k = ImageBytes(300 * 1024, "New", 3);
 
 struct LoadCase {
   const char* label;
@@ -46,46 +45,34 @@ struct LoadCase {
   ImageReadCall reads = {};  // the read layer ({} = the default)
   std::string path = "";     // "dir", "fifo", "missing" or a path of the system
 };
+// clang-format off
 const LoadCase kCases[] = {
     {"largest image", ImageBytes(0x200000, "Full", 1), ImageLoad::Loaded, "Full"},
     {"empty file", {}, ImageLoad::Empty},
-    {"wrong magic", Magic("QELX"), ImageLoad::BadMagic},
-    {"magic in the other byte order", Magic("TLEQ"), ImageLoad::BadMagic},
+    {"wrong magic", ImageBytes(5000, "Other", 9, "QELX"), ImageLoad::BadMagic},
+    {"magic in the other byte order", ImageBytes(5000, "Other", 9, "TLEQ"), ImageLoad::BadMagic},
     // The buffer still starts with the previous image's magic; a 3-byte file does not hold it.
     {"shorter than the magic", {'Q', 'E', 'L'}, ImageLoad::BadMagic},
     {"header without a name", ImageBytes(16, "", 1), ImageLoad::Loaded, ""},
-    {"16 characters, offset 32 not joined", Named("ABCDEFGHIJKLMNOPQRST"), ImageLoad::Loaded,
-     "ABCDEFGHIJKLMNOP"},
+    {"16 characters, offset 32 not joined", Named("ABCDEFGHIJKLMNOPQRST"), ImageLoad::Loaded, "ABCDEFGHIJKLMNOP"},
     {"cut at the first NUL", Named(std::string("AB\0CD", 5)), ImageLoad::Loaded, "AB"},
     {"control characters", Named("A\n\x1B[2J\t\x7F"), ImageLoad::Loaded, "A??[2J??"},
     {"bytes of 0x80 and above", Named("\xC3\xA9O\x80\xFF"), ImageLoad::Loaded, "??O??"},
     {"space and tilde are printable", Named(" ~ "), ImageLoad::Loaded, " ~ "},
     {"file ends inside the name", Named("ABCDEFGH", 20), ImageLoad::Loaded, "ABCD"},
-    {"short reads that add up", ImageBytes(70000, "Pieces", 2), ImageLoad::Loaded, "Pieces",
-     ReadFailure::None, Reads(SIZE_MAX)},
-    {"one byte over 2 MiB", ImageBytes(0x200001, "Big", 1), ImageLoad::ReadFailed, "",
-     ReadFailure::TooBig},
+    {"short reads that add up", ImageBytes(70000, "Pieces", 2), ImageLoad::Loaded, "Pieces", ReadFailure::None, Reads(SIZE_MAX)},
+    {"one byte over 2 MiB", ImageBytes(0x200001, "Big", 1), ImageLoad::ReadFailed, "", ReadFailure::TooBig},
     {"missing file", {}, ImageLoad::ReadFailed, "", ReadFailure::CannotOpen, {}, "missing"},
     {"directory", {}, ImageLoad::ReadFailed, "", ReadFailure::NotRegularFile, {}, "dir"},
-    {"FIFO without a writer",
-     {},
-     ImageLoad::ReadFailed,
-     "",
-     ReadFailure::NotRegularFile,
-     {},
-     "fifo"},
+    {"FIFO without a writer", {}, ImageLoad::ReadFailed, "", ReadFailure::NotRegularFile, {}, "fifo"},
     {"device", {}, ImageLoad::ReadFailed, "", ReadFailure::NotRegularFile, {}, "/dev/zero"},
-    {"error after half", ImageBytes(300 * 1024, "New", 3), ImageLoad::ReadFailed, "",
-     ReadFailure::ReadIncomplete, Reads(150 * 1024, -1)},
-    {"end after half (shrank)", ImageBytes(300 * 1024, "New", 3), ImageLoad::ReadFailed, "",
-     ReadFailure::ReadIncomplete, Reads(150 * 1024, 0)},
-    {"error before the first byte", ImageBytes(300 * 1024, "New", 3), ImageLoad::ReadFailed, "",
-     ReadFailure::ReadIncomplete, Reads(0, -1)},
-    {"one byte missing", ImageBytes(300 * 1024, "New", 3), ImageLoad::ReadFailed, "",
-     ReadFailure::ReadIncomplete, Reads(300 * 1024 - 1, 0)},
-    {"grew while read", ImageBytes(300 * 1024, "New", 3), ImageLoad::ReadFailed, "",
-     ReadFailure::ReadIncomplete, Reads(SIZE_MAX, 0, true)},
+    {"error after half", k300k, ImageLoad::ReadFailed, "", ReadFailure::ReadIncomplete, Reads(150 * 1024, -1)},
+    {"end after half (shrank)", k300k, ImageLoad::ReadFailed, "", ReadFailure::ReadIncomplete, Reads(150 * 1024, 0)},
+    {"error before the first byte", k300k, ImageLoad::ReadFailed, "", ReadFailure::ReadIncomplete, Reads(0, -1)},
+    {"one byte missing", k300k, ImageLoad::ReadFailed, "", ReadFailure::ReadIncomplete, Reads(300 * 1024 - 1, 0)},
+    {"grew while read", k300k, ImageLoad::ReadFailed, "", ReadFailure::ReadIncomplete, Reads(SIZE_MAX, 0, true)},
 };
+// clang-format on
 
 class Load : public ::testing::TestWithParam<LoadCase> {};
 
@@ -98,33 +85,22 @@ TEST_P(Load, ReportsTheKindAndKeepsThePreviousImageOnFailure) {
   std::memcpy(ImageBuffer(), previous.data(), previous.size());
   SetImageSize(4096);
   TempDir dir;
-  std::string path = c.path.empty() ? dir.File("image.qlz") : dir.File(c.path);
+  const std::string path = c.path.starts_with("/") ? c.path : dir.File(c.path + "image.qlz");
   if (c.path == "dir") std::filesystem::create_directory(path);
-  if (c.path == "fifo") {
-    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-  }
-  if (c.path.starts_with("/")) path = c.path;
-  if (c.path.empty()) {
-    ASSERT_TRUE(WriteFile(path, c.file));
-  }
+  ASSERT_TRUE(c.path != "fifo" || ::mkfifo(path.c_str(), 0600) == 0);
+  ASSERT_TRUE(!c.path.empty() || WriteFile(path, c.file));
   SetImageReadCallForTests(c.reads);
   const ImageLoad load = LoadAndCheckImage(path);
   SetImageReadCallForTests({});
-  EXPECT_EQ(load.kind, c.kind);
-  EXPECT_EQ(load.failure, c.failure);
-  EXPECT_EQ(load.name, c.name);
-  const Bytes held(ImageBuffer(), ImageBuffer() + 0x200000);
-  if (c.kind == ImageLoad::ReadFailed) {
-    EXPECT_EQ(load.size, 0);
-    EXPECT_EQ(ImageSize(), 4096);
-    EXPECT_TRUE(std::equal(previous.begin(), previous.end(), held.begin()));
-    EXPECT_TRUE(std::all_of(held.begin() + 4096, held.end(), [](uint8_t b) { return b == 0; }))
-        << "the buffer past the previous image was touched";
-  } else {
-    EXPECT_EQ(load.size, static_cast<int32_t>(c.file.size()));
-    EXPECT_EQ(ImageSize(), static_cast<int32_t>(c.file.size()));
-    EXPECT_TRUE(std::equal(c.file.begin(), c.file.end(), held.begin()));
-  }
+  const bool failed = c.kind == ImageLoad::ReadFailed;
+  const Bytes& held = failed ? previous : c.file;
+  EXPECT_EQ(std::tuple(load.kind, load.failure, load.name, load.size, ImageSize()),
+            std::tuple(c.kind, c.failure, c.name, failed ? 0 : int32_t(held.size()),
+                       int32_t(failed ? 4096 : held.size())));
+  EXPECT_TRUE(std::equal(held.begin(), held.end(), ImageBuffer()));
+  EXPECT_TRUE(std::all_of(ImageBuffer() + 4096, ImageBuffer() + 0x200000, [&](uint8_t b) {
+    return !failed || b == 0;
+  })) << "the buffer past the previous image was touched";
   ResetImageStoreForTests();
 }
 INSTANTIATE_TEST_SUITE_P(Files, Load, ::testing::ValuesIn(kCases));
@@ -138,9 +114,8 @@ TEST(SampleImages, LoadWithTheirNameAndSizeAndDifferBetweenBlocks) {
       {"demo-128k.qlz", 131072, "Demo BIOS Small"}};
   for (const auto& [file, size, name] : samples) {
     const ImageLoad load = LoadAndCheckImage(std::string(QUELT_SAMPLES_DIR) + "/" + file);
-    EXPECT_EQ(load.kind, ImageLoad::Loaded);
-    EXPECT_EQ(load.size, size);
-    EXPECT_EQ(load.name, name);
+    EXPECT_EQ(std::tuple(load.kind, load.size, load.name),
+              std::tuple(ImageLoad::Loaded, size, name));
     const Bytes made = MakeSampleImage(name, size);
     EXPECT_TRUE(std::equal(made.begin(), made.end(), ImageBuffer())) << file;
   }

@@ -43,20 +43,16 @@ class RecordingAdapter : public Adapter {
   }
 
   uint32_t Open() override {
+    Add({AdapterCall::Open, 0, 0, {}});
     std::lock_guard lock(mutex_);
-    calls_.push_back({AdapterCall::Open, 0, 0, {}});
     return open_result_;
   }
-  uint32_t Speed(int32_t speed) override {
-    std::lock_guard lock(mutex_);
-    calls_.push_back({AdapterCall::Speed, speed, 0, {}});
-    return 0;
-  }
+  uint32_t Speed(int32_t speed) override { return Add({AdapterCall::Speed, speed, 0, {}}); }
   uint32_t Write(const uint8_t* bytes, uint32_t count, uint32_t* written) override {
+    if (written) *written = count;
     std::lock_guard lock(mutex_);
     calls_.push_back({AdapterCall::Write, 0, count, {}});
     if (keep_bytes_) calls_.back().bytes.assign(bytes, bytes + count);
-    if (written) *written = count;
     return 0;
   }
   uint32_t Read(uint8_t* input) override {
