@@ -190,7 +190,9 @@ class Tool : public Adapter {
       if (!w->isVisible() || w->property("seen").toBool()) continue;
       w->setProperty("seen", true);
       if (!dlg && (dlg = qobject_cast<FlasherDlg*>(w))) {
-        Add("shown:" + Font(dlg->Client()) + ":" + "NWA"[dlg->windowModality()]);
+        auto* focus = qobject_cast<QPushButton*>(dlg->focusWidget());
+        Add("shown:" + Font(dlg->Client()) + ":" + "NWA"[dlg->windowModality()] + ":" +
+            (focus ? focus->text().toStdString() : "?"));
         Connect();
         // A timer of its own: this one goes on answering while `act` waits.
         QTimer::singleShot(0, dlg, [this] {
@@ -286,7 +288,7 @@ TEST_P(ToolTest, LogsWhatTheUserSeesInOrder) {
   EXPECT_EQ(tool.Entries(), expected);
 }
 
-const std::string kShown = "idle|shown:Liberation Sans 11:W|";
+const std::string kShown = "idle|shown:Liberation Sans 11:W:Write|";
 const std::string kNotFound =
     "open|box:Quelt USB Adapter not found:W:win:C:Quelt USB Adapter not found!\nMake sure it's "
     "plugged correctly and that the driver is installed\nIf the error persists, unplug then replug "
@@ -352,22 +354,25 @@ const Row kRows[] = {
        QTest::keyClick(t.dlg, Qt::Key_Return);
      },
      kShown + kNotFound + kNotFound + kNotFound + "closed|title:Quelt Flasher USB 1.0|idle|freed"},
-    {"NoChip", "none", [](Tool& t) { t.Press(kW), t.Press(kV); },
-     kShown + "open|speed:2|" + kNoChip + "open|speed:2|" + kNoChip + kEnd},
+    {"NoChipThenExit", "none",
+     [](Tool& t) { t.Press(kW), t.Press(kV), t.dlg->Command(kExitCommand)->trigger(); },
+     kShown + "open|speed:2|" + kNoChip + "open|speed:2|" + kNoChip +
+         "closed|title:Quelt Flasher USB 1.0|idle|freed"},
     {"UnknownVersion", "alt", [](Tool& t) { t.Press(kW), t.Press(kV); },
      kShown + kUnknown + kUnknown + kEnd},
-    {"SmallChipRefusals", "base",
-     [](Tool& t) { t.Drop({t.Image(131073)}), t.Press(kW), t.Press(kV); },
+    {"SmallChip", "base",
+     [](Tool& t) {
+       t.Drop({t.Image(131073)}), t.Press(kW), t.Press(kV);
+       t.Drop({t.Image(131072)}), t.Press(kW);
+     },
      kShown + "drop|" + kLoaded + "128 KBytes read|" + kTitle + kJq +
          "box:File too big:W:win:C:File too big for Quelt JQ!\nYou need a Quelt JQ Ombrix to load "
          "such a big bios.\n|status:File too big.\n|idle|open|speed:2|io|box:Not Yet "
          "Implemented:W:win:W:This feature is only implemented for Quelt JQ Ombrix for "
-         "now...|idle|" +
-         kTitle + "closed|idle|freed|flash:other"},
-    {"SmallChipTakesItsSize", "base", [](Tool& t) { t.Drop({t.Image(131072)}), t.Press(kW); },
-     kShown + "drop|" + kLoaded + "128 KBytes read|" + kTitle + kJq + kBusyW +
-         "range:131072|pos:0|" + kErasing + "idle|" + kWriting + "pos:0..130560|io|" + kSuccess +
-         "pos:131072|" + kFinished + "idle|" + kEndW + kTitle + "closed|idle|freed|flash:image"},
+         "now...|idle|drop|" +
+         kLoaded + "128 KBytes read|" + kTitle + kJq + kBusyW + "range:131072|pos:0|" + kErasing +
+         "idle|" + kWriting + "pos:0..130560|io|" + kSuccess + "pos:131072|" + kFinished + "idle|" +
+         kEndW + kTitle + "closed|idle|freed|flash:image"},
     {"EraseNeverEnds", "large,erase-polls=1000000,flash=Z",
      [](Tool& t) {
        t.Drop({t.Image(1024)});
@@ -494,12 +499,10 @@ const Row kRows[] = {
                  : "logo differs");
      },
      kShown + kAbout + kAbout + "status:Ready|status:Ready\n|same|logo|" + kEnd},
-    {"Exit", "large", [](Tool& t) { t.dlg->Command(kExitCommand)->trigger(); },
-     kShown + "closed|title:Quelt Flasher USB 1.0|idle|freed"},
     // Adapters named by QUELT_ADAPTER: refused (never a fall-back to another), an FTDI one
     // through the stand-in libftdi1, and an absent FTDI one.
     {"AdapterNameRefused", "", [](Tool& t) { t.Press(kW); },
-     "shown:Liberation Sans 11:W|" + kNotFound.substr(5) +
+     "shown:Liberation Sans 11:W:Write|" + kNotFound.substr(5) +
          "title:Quelt Flasher USB 1.0|closed|freed|stderr:adapter: emulator option "
          "\"no-such-option\" is unknown",
      -1, "sim:large,no-such-option"},
@@ -508,14 +511,14 @@ const Row kRows[] = {
        t.file_choice = QString::fromStdString(t.Image(140000));
        t.Press(kW), t.Press(kV);
      },
-     "shown:Liberation Sans 11:W|say:Connected to the Quelt JQ Ombrix|" + kDialog + kLoaded +
+     "shown:Liberation Sans 11:W:Write|say:Connected to the Quelt JQ Ombrix|" + kDialog + kLoaded +
          "136 KBytes read|" + kBusyW + "range:140000|pos:0|" + kErasing + kWriting +
          "pos:0..131072|" + kSuccess + "pos:140000|" + kFinished + kEndW +
          "say:Connected to the Quelt JQ Ombrix|" + kBusyV + "range:140000|pos:0|" + kVerifying +
          "pos:0..140000|" + kVerifyOk + kEndV + kTitle + "closed|freed",
      -1, "ftdi", "dev=0403:6001:A1:FT232R USB UART;rx=128;tx=384;packet=62;latency=20;chip=large"},
     {"FtdiAbsent", "", [](Tool& t) { t.Press(kW); },
-     "shown:Liberation Sans 11:W|" + kNotFound.substr(5) +
+     "shown:Liberation Sans 11:W:Write|" + kNotFound.substr(5) +
          "title:Quelt Flasher USB 1.0|closed|freed|stderr:adapter: FTDI adapter: no device found "
          "(0403:6001, 0403:6014, 0403:6010)",
      -1, "ftdi", "chip=large"},
