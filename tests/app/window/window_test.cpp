@@ -561,7 +561,8 @@ void PressDuringRun(Tool& t, int act, bool write) {
 class PhaseTest : public ::testing::TestWithParam<std::tuple<Phase, int>> {};
 
 TEST_P(PhaseTest, DoesWhatItSaysAndTheRunEndsWhole) {
-  const auto [phase, act] = GetParam();
+  const Phase phase = std::get<0>(GetParam());
+  const int act = std::get<1>(GetParam());
   const bool write = phase <= SuccessBox, close = act >= 6, box = phase % 3 == 2;
   // Only a Write or Verify command, or a close, during the erase stops the run.
   const bool cancelled = phase == Erasing && (act <= 1 || close);
