@@ -208,6 +208,9 @@ class Tool : public Adapter {
                                                     : "-");
       if (hold.contains(w->windowTitle())) held = w;
       if (auto* box = qobject_cast<QMessageBox*>(w)) {
+        // The last reference to texts a worker made goes here, where ThreadSanitizer sees it,
+        // not inside Qt, whose reference counts it cannot see.
+        texts_ << box->text() << box->windowTitle();
         Add("box:" + entry + ":" + "NIWCQ"[box->icon()] + ":" + box->text().toStdString());
         if (held != w) box->button(QMessageBox::Ok)->click();
       } else if (qobject_cast<AboutDlg*>(w)) {
@@ -251,6 +254,7 @@ class Tool : public Adapter {
   }
 
   std::function<void(Tool&)> act_;
+  QStringList texts_;
   QTimer poll_;
   std::mutex mutex_;
   Log log_;
