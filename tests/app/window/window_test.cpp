@@ -456,13 +456,23 @@ const Row kRows[] = {
      [](Tool& t) {
        t.Drop({t.Image(100, "a", "a.qlz"), t.Image(100, "b", "b.qlz")});
        for (const char* name : {"[*]", "a[*][*]b", "x[*]y[*]"}) t.Drop({t.Image(100, name)});
+       WriteFile(t.dir.File("bad.qlz"), ImageBytes(100, "x", 1, "QELF"));
+       WriteFile(t.dir.File("empty.qlz"), {});
+       t.Drop({t.dir.File("bad.qlz")}), t.Drop({t.dir.File("empty.qlz")});
+       t.Add(t.dlg->ImageLoaded() ? "loaded" : "not loaded");
      },
      kShown +
          "drop|box:Open file:W:win:I:Please drag only one file at a time|title:Quelt Flasher USB "
          "1.0|drop|" +
          kLoaded + "0 KBytes read|title:Quelt Flasher USB - '[*]' loaded|drop|" + kLoaded +
          "0 KBytes read|title:Quelt Flasher USB - 'a[*][*]b' loaded|drop|" + kLoaded +
-         "0 KBytes read|title:Quelt Flasher USB - 'x[*]y[*]' loaded|title:Quelt Flasher USB - "
+         "0 KBytes read|title:Quelt Flasher USB - 'x[*]y[*]' loaded|drop|box:Invalid "
+         "File:W:win:W:This is not a valid Quelt BIOS|" +
+         kDropFailed +
+         "title:Quelt Flasher USB - 'x[*]y[*]' loaded|drop|status:Error with bios file : "
+         "impossible to read or empty file|" +
+         kDropFailed +
+         "title:Quelt Flasher USB - 'x[*]y[*]' loaded|not loaded|title:Quelt Flasher USB - "
          "'x[*]y[*]' loaded|closed|idle|freed|flash:erased"},
     {"SafeModeFollowsTheMark", "none",
      [](Tool& t) {
