@@ -9,7 +9,6 @@ std::atomic<bool> busy{false};
 }  // namespace
 
 std::atomic<bool>& BusyFlag() { return busy; }
-void ResetBusyFlagForTests() { busy.store(false); }
 
 bool WindowRun::Start(std::function<void()> work) {
   // A press that landed as the previous run ended, after it cleared the request but before it

@@ -13,8 +13,6 @@ namespace quelt {
 // The process-wide busy flag: set while a run lasts. While it is set only the worker uses the
 // chip link.
 std::atomic<bool>& BusyFlag();
-// For tests only: clears the flag.
-void ResetBusyFlagForTests();
 
 class WindowRun {
  public:
