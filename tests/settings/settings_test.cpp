@@ -171,8 +171,9 @@ TEST_F(SettingsTest, KilledWhileStoringLeavesOldOrNewValue) {
     const pid_t child = ::fork();
     for (int value = last + 1; child == 0; ++value) {  // tells the parent once one is in place
       SaveSafeMode(value);
-      if (value == last + 1 && ::write(ready[1], "1", 1) != 1) ::_exit(1);
+      if (value == last + 1 && ::write(ready[1], "1", 1) != 1) break;
     }
+    if (child == 0) ::_exit(1);
     ::close(ready[1]);
     char byte = 0;
     ASSERT_EQ(::read(ready[0], &byte, 1), 1);
