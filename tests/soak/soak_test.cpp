@@ -1,115 +1,218 @@
-// Write-and-check cycles through the chip link on the emulator, as the write and verify commands
-// run them: random images on both chips, on half of the cycles a bad cell that corrupts the byte
-// programmed there. The large chip is judged by its verify, the base chip (which has none) by its
-// flash file. Every corrupted chunk must be caught at its place, and no good chip reported bad.
-//   QUELT_SOAK_CYCLES (default 60; 1000 or more is the full run, with images up to the chip's
-//   size), QUELT_SOAK_SEED (replays a run), QUELT_SOAK_MAX (the largest large-chip image).
+// Write-and-check cycles through the chip link on the emulator, and writers killed at random
+// moments. QUELT_SOAK_CYCLES (60; 1000 or more is the full run, with images up to the chip's
+// size), QUELT_SOAK_SEED, QUELT_SOAK_MAX (largest large-chip image); QUELT_KILL_ROUNDS (12 per
+// chip), QUELT_KILL_SEED.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <memory>
-#include <string>
+#include <random>
+#include <thread>
 
+#include "link/chip_type.h"
+#include "link/erase.h"
+#include "link/identify.h"
+#include "link/program.h"
+#include "link/sim/sim_adapter.h"
 #include "link/verify.h"
-#include "tests/soak/soak_util.h"
+#include "tests/support/test_files.h"
 
-namespace quelt::soak {
+namespace quelt::test {
 namespace {
 
-struct Plan {
-  Chip chip = Chip::Base;
-  Bytes image;
-  uint32_t cell = 0;
-  uint8_t mask = 0;  // the bad cell's stuck-high bits, 0 for none
-  bool corrupting = false;
-  bool reopen = false;  // the verify runs as a later, separate command would
-};
+using Clock = std::chrono::steady_clock;
+constexpr int32_t kSize[2] = {0x20000, 0x200000};  // "Quelt JQ", "Quelt JQ Ombrix"
+constexpr const char* kName[2] = {"base", "large"};
 
-Plan MakePlan(uint64_t seed, uint64_t index, int32_t large_max) {
-  std::mt19937_64 rng(seed * 0x9E3779B97F4A7C15ULL + index);
-  Plan p;
-  p.chip = index % 2 == 0 ? Chip::Base : Chip::Large;
-  const int32_t max = p.chip == Chip::Large ? large_max : kBaseSize;
-  // A quarter of the sizes log-uniform, so that one-block and one-chunk images come up often.
-  const double log_size =
-      std::uniform_real_distribution<double>(std::log(32.0), std::log(double(max)))(rng);
-  const int32_t size = rng() % 4 == 0 ? static_cast<int32_t>(std::exp(log_size))
-                                      : std::uniform_int_distribution<int32_t>(32, max)(rng);
-  p.image = RandomBytes(static_cast<std::size_t>(std::clamp(size, 32, max)), rng());
-  p.reopen = rng() & 1;
-  p.cell = std::uniform_int_distribution<uint32_t>(0, uint32_t(p.image.size() - 1))(rng);
-  uint8_t& byte = p.image[p.cell];
-  if ((index / 2) % 2 == 1) {  // stuck high where the image wants at least one 0 bit
-    if (byte == 0xFF) byte = 0x7F;
-    uint8_t zero = 0;
-    while (zero == 0) zero = static_cast<uint8_t>(~byte & (1u << rng() % 8));
-    p.mask = static_cast<uint8_t>(zero | rng());
-    p.corrupting = true;
-  } else if (rng() % 4 == 0) {  // a weak cell under 1 bits only: harmless, must not be reported
-    p.mask = static_cast<uint8_t>(byte & rng());
+// The end of the last erase block whose start lies below `size`: 4 KiB blocks on the base chip;
+// 16, 8, 8 and 32 KiB, then 64 KiB blocks on the large one.
+std::size_t ErasedEnd(int large, std::size_t size) {
+  if (!large) return (size + 0xFFF) / 0x1000 * 0x1000;
+  for (const std::size_t end : {0x4000, 0x6000, 0x8000, 0x10000}) {
+    if (size <= end) return end;
   }
-  return p;
+  return (size + 0xFFFF) / 0x10000 * 0x10000;
 }
 
-// Returns what went wrong, empty when nothing did.
-std::string RunCycle(const Plan& p, const std::string& flash) {
-  char bad[40] = "";
-  if (p.mask) std::snprintf(bad, sizeof bad, ",bad=0x%X:0x%02X", p.cell, p.mask);
-  std::unique_ptr<SimAdapter> sim;
-  if (!OpenChip(p.chip, std::string(ChipName(p.chip)) + ",flash=" + flash + bad, &sim))
-    return "the emulator did not open as the chip";
-  const int32_t size = static_cast<int32_t>(p.image.size());
-  if (EraseImageRange(size) != LinkStatus::Ok) return "erase did not finish";
-  if (ProgramImage(p.image.data(), size, {}) != LinkStatus::Ok) return "program refused";
-  if (p.chip == Chip::Large) {
-    if (p.reopen) {
-      SetAdapter(nullptr);
-      sim.reset();
-      if (!OpenChip(p.chip, std::string("large,flash=") + flash + bad, &sim)) return "reopen";
-    }
-    const VerifyOutcome v = VerifyImage(p.image.data(), size, {});
-    const int32_t chunk = p.corrupting ? int32_t(p.cell) / kChunk * kChunk : -1;
-    if (v.status != LinkStatus::Ok || v.result != (p.corrupting ? 0 : 1) ||
-        v.failed_chunk_start != chunk)
-      return "verify gave " + std::to_string(v.result) + " at chunk " +
-             std::to_string(v.failed_chunk_start);
-  }
-  // The flash file as another process reads it: the image with the bad cell's bits raised, 0xFF
-  // to the end of the last erased block, the chip's size.
-  Bytes want = p.image;
-  want[p.cell] |= p.mask;
-  want.resize(static_cast<std::size_t>(ErasedEnd(p.chip, size)), 0xFF);
-  const Bytes file = ReadFile(flash);
-  if (file.size() != std::size_t(ChipSize(p.chip)) ||
-      !std::equal(want.begin(), want.end(), file.begin()))
-    return "the flash file is not the image with its bad cell, erased to the block's end";
-  return {};
+// The chip as a write leaves it: the image, 0xFF to the end of its last erased block, then `old`.
+Bytes Written(int large, const Bytes& image, const Bytes& old) {
+  Bytes done = image;
+  done.resize(ErasedEnd(large, image.size()), 0xFF);
+  done.insert(done.end(), old.begin() + std::ptrdiff_t(done.size()), old.end());
+  return done;
 }
 
+// Opens the emulator as a command does; with `image`, erases and programs it. "" or the fault.
+std::string Write(int large, const std::string& options, const Bytes* image,
+                  std::unique_ptr<SimAdapter>* sim) {
+  std::string error;
+  if (!(*sim = SimAdapter::Create(options, &error))) return error;
+  SetAdapter(sim->get());
+  ResetChipTypeForTests();
+  AdapterOpen();
+  AdapterSpeed(2);
+  IdentifyChip();
+  const int32_t size = image ? int32_t(image->size()) : 0;
+  return CurrentChipType() != (large ? ChipLarge : ChipBase)                ? "not identified"
+         : image && EraseImageRange(size) != LinkStatus::Ok                 ? "erase did not finish"
+         : image && ProgramImage(image->data(), size, {}) != LinkStatus::Ok ? "program refused"
+                                                                            : "";
+}
+
+// Half of the cycles put a bad cell under a 0 bit of the image: verify (large chip) must name its
+// chunk, and the flash file show its bits raised; a weak cell under 1 bits must not be reported.
 TEST(Soak, EveryCorruptedChunkCaughtAndNoFalseAlarm) {
   const uint64_t cycles = EnvNumber("QUELT_SOAK_CYCLES", 60);
   const uint64_t seed = EnvNumber("QUELT_SOAK_SEED", 0x51AC0FF5);
-  const int32_t large_max = static_cast<int32_t>(std::clamp<uint64_t>(
-      EnvNumber("QUELT_SOAK_MAX", cycles >= 1000 ? kLargeSize : 0x80000), 32, kLargeSize));
+  const int32_t large_max = int32_t(std::clamp<uint64_t>(
+      EnvNumber("QUELT_SOAK_MAX", cycles >= 1000 ? kSize[1] : 0x80000), 32, kSize[1]));
   TempDir folder;
   int failures = 0;
-  uint64_t corrupted = 0;
-  for (uint64_t index = 0; index < cycles; ++index) {
-    const Plan p = MakePlan(seed, index, large_max);
-    corrupted += p.corrupting;
-    const std::string fault = RunCycle(p, folder.File(ChipName(p.chip)));
+  for (uint64_t index = 0; index < cycles && failures < 10; ++index) {
+    std::mt19937_64 rng(seed * 0x9E3779B97F4A7C15ULL + index);
+    const int large = index % 2;
+    const int32_t max = large ? large_max : kSize[0];
+    const double log_size =
+        std::uniform_real_distribution<double>(std::log(32.0), std::log(max))(rng);
+    const int32_t size = rng() % 4 == 0 ? int32_t(std::exp(log_size))  // small ones often
+                                        : std::uniform_int_distribution<int32_t>(32, max)(rng);
+    Bytes image = RandomBytes(std::size_t(std::clamp(size, 32, max)), rng());
+    const bool reopen = rng() & 1, corrupting = (index / 2) % 2 == 1;
+    const uint32_t cell =
+        std::uniform_int_distribution<uint32_t>(0, uint32_t(image.size() - 1))(rng);
+    uint8_t mask = 0;
+    if (corrupting) {
+      if (image[cell] == 0xFF) image[cell] = 0x7F;
+      uint8_t zero = 0;
+      while (zero == 0) zero = uint8_t(~image[cell] & (1u << rng() % 8));
+      mask = uint8_t(zero | rng());
+    } else if (rng() % 4 == 0) {
+      mask = uint8_t(image[cell] & rng());
+    }
+    const std::string flash = folder.File(kName[large]);
+    char bad[40] = "";
+    if (mask) std::snprintf(bad, sizeof bad, ",bad=0x%X:0x%02X", cell, mask);
+    const std::string options = std::string(kName[large]) + ",flash=" + flash + bad;
+    std::unique_ptr<SimAdapter> sim;
+    std::string fault = Write(large, options, &image, &sim);
+    if (fault.empty() && large) {
+      if (reopen) {  // the verify runs as a later, separate command would
+        SetAdapter(nullptr);
+        fault = Write(large, options, nullptr, &sim);
+      }
+      const VerifyOutcome v = VerifyImage(image.data(), int32_t(image.size()), {});
+      if (v.status != LinkStatus::Ok || v.result != !corrupting ||
+          v.failed_chunk_start != (corrupting ? int32_t(cell) / 0x20000 * 0x20000 : -1))
+        fault += "verify gave " + std::to_string(v.result) + " at " +
+                 std::to_string(v.failed_chunk_start);
+    }
     SetAdapter(nullptr);
-    if (!fault.empty() && failures++ < 10)
-      ADD_FAILURE() << "cycle " << index << " (QUELT_SOAK_SEED=" << seed
-                    << "): " << ChipName(p.chip) << ", " << p.image.size() << " bytes, bad cell 0x"
-                    << std::hex << p.cell << ":0x" << int(p.mask) << ": " << fault;
+    Bytes want = image;
+    want[cell] |= mask;
+    want.resize(ErasedEnd(large, want.size()), 0xFF);  // earlier cycles' images lie beyond
+    const Bytes file = ReadFile(flash);
+    if (fault.empty() && (file.size() != std::size_t(kSize[large]) ||
+                          !std::equal(want.begin(), want.end(), file.begin())))
+      fault = "the flash file is not the image with its bad cell, erased to the block's end";
+    if (!fault.empty() && ++failures)
+      ADD_FAILURE() << "cycle " << index << " (QUELT_SOAK_SEED=" << seed << "): " << options << ", "
+                    << image.size() << " bytes: " << fault;
   }
-  std::printf("soak: %llu cycles (%llu corrupted), seed %llu, large images up to %d bytes\n",
-              (unsigned long long)cycles, (unsigned long long)corrupted, (unsigned long long)seed,
-              large_max);
+}
+
+// Forks `work`, kills it `delay` after the fork when given; its exit status, or -SIGKILL.
+template <typename Work>
+int RunChild(Work work, std::optional<Clock::duration> delay, Clock::duration* took = nullptr) {
+  std::fflush(nullptr);
+  const auto start = Clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) _exit(work());
+  if (delay) std::this_thread::sleep_until(start + *delay);
+  if (delay) kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (took) *took = Clock::now() - start;
+  return WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+// A writer killed at a random moment leaves a prefix of its work in the flash file, as a chip
+// after a power cut: image[0..p) | 0xFF ... | the old contents, where p = 0 or the erase is done.
+TEST(FlashKill, KilledWriterLeavesAPrefixOfItsWork) {
+  const uint64_t rounds = std::max<uint64_t>(3, EnvNumber("QUELT_KILL_ROUNDS", 12));
+  std::mt19937_64 rng(EnvNumber("QUELT_KILL_SEED", 0xF1A5));
+  TempDir folder;
+  for (const int large : {0, 1}) {
+    const std::string flash = folder.File(kName[large]);
+    for (uint64_t k = 0; k < rounds; ++k) {
+      const int32_t size =
+          k == 0 ? kSize[large] : std::uniform_int_distribution<int32_t>(32, kSize[large])(rng);
+      Bytes old = RandomBytes(std::size_t(kSize[large]), rng());
+      Bytes image = RandomBytes(std::size_t(size), rng());
+      old[0] = 0xA5;  // programmed, byte 0 differs from the old contents and from erased
+      image[0] = 0x00;
+      // Every other base round paced, so that the base chip's short programming is hit too.
+      const std::string options =
+          std::string(kName[large]) + ",flash=" + flash + (!large && k % 2 ? ",rate=20000000" : "");
+      SCOPED_TRACE(options + ", round " + std::to_string(k) + ", " + std::to_string(size));
+      auto write = [&] {
+        std::unique_ptr<SimAdapter> sim;
+        return Write(large, options, &image, &sim).empty() ? 0 : 4;
+      };
+      Clock::duration took{};
+      ASSERT_TRUE(WriteFile(flash, old));
+      ASSERT_EQ(0, RunChild(write, std::nullopt, &took));
+      const Bytes done = Written(large, image, old);
+      ASSERT_EQ(done, ReadFile(flash));
+
+      ASSERT_TRUE(WriteFile(flash, old));
+      const int status = RunChild(write, std::chrono::duration_cast<Clock::duration>(
+                                             took * std::uniform_real_distribution<>(0, 1)(rng)));
+      ASSERT_TRUE(status == 0 || status == -SIGKILL) << status;
+      const Bytes file = ReadFile(flash);
+      ASSERT_EQ(file.size(), old.size());
+      std::size_t p = 0, f = 0;
+      while (p < image.size() && file[p] == image[p]) ++p;
+      for (f = p; f < file.size() && file[f] == 0xFF;) ++f;
+      const std::size_t rest = std::min(f, ErasedEnd(large, image.size()));
+      EXPECT_TRUE(std::equal(file.begin() + std::ptrdiff_t(rest), file.end(),
+                             old.begin() + std::ptrdiff_t(rest)))
+          << "from byte " << rest << " on, neither erased nor the old contents";
+      EXPECT_FALSE(p > 0 && f < ErasedEnd(large, image.size()))
+          << "programmed up to " << p << ", erased only to " << f;
+      EXPECT_EQ(status == 0 ? done : file, file);
+      std::string error;  // the chip stays usable: a later command maps the file again
+      EXPECT_NE(nullptr, SimAdapter::Create(std::string(kName[large]) + ",flash=" + flash, &error));
+    }
+  }
+}
+
+// A command killed while it creates a missing flash file leaves none or an erased one of the
+// chip's size, never an empty or unerased file that a later command would take as the chip.
+TEST(FlashKill, KilledWhileCreatingLeavesNoFileOrAnErasedOne) {
+  const uint64_t rounds = std::max<uint64_t>(10, EnvNumber("QUELT_KILL_ROUNDS", 12) * 3);
+  std::mt19937_64 rng(EnvNumber("QUELT_KILL_SEED", 0xC4EA));
+  TempDir folder;
+  const std::string flash = folder.File("new.flash");
+  std::string error;
+  auto create = [&] { return SimAdapter::Create("large,flash=" + flash, &error) ? 0 : 3; };
+  Clock::duration took{};
+  ASSERT_EQ(0, RunChild(create, std::nullopt, &took));
+  for (uint64_t k = 0; k <= rounds; ++k) {
+    if (k > 0) {
+      std::remove(flash.c_str());
+      RunChild(create, std::chrono::duration_cast<Clock::duration>(
+                           took * std::uniform_real_distribution<>(0, 1.2)(rng)));
+    }
+    if (access(flash.c_str(), F_OK) == 0) {
+      ASSERT_EQ(Bytes(std::size_t(kSize[1]), 0xFF), ReadFile(flash)) << "round " << k;
+    }
+  }
 }
 
 }  // namespace
-}  // namespace quelt::soak
+}  // namespace quelt::test
