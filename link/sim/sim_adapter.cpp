@@ -134,12 +134,6 @@ void SimAdapter::ReleaseHeldRead() {
   impl_->hold_changed.notify_all();
 }
 
-void SimAdapter::EnableFastPaths(bool enable) {
-  if (impl_->chip) impl_->chip->EnableFastPaths(enable);
-}
-
-uint64_t SimAdapter::FastGroups() const { return impl_->chip ? impl_->chip->FastGroups() : 0; }
-
 std::string SimAdapter::FlashContents() const {
   const FlashStore& flash = impl_->flash;
   if (!flash.data()) return {};

@@ -1,23 +1,20 @@
 // The emulator: adapter bytes written out by hand from the chip's worked examples (no chip link
-// code takes part, so the two cannot share a mistake); its option string; its fast paths against
-// the byte-by-byte decoding, on random streams and on the chip link's own; and the choice of
-// adapter, the adapter libraries and the flash file.
+// code takes part, so the two cannot share a mistake), and its fast paths against the
+// byte-by-byte decoding, on random streams and on the chip link's own.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <random>
 #include <sstream>
 
-#include "link/adapter_choice.h"
 #include "link/chip_type.h"
 #include "link/erase.h"
 #include "link/identify.h"
 #include "link/program.h"
-#include "link/sim/call_log.h"
 #include "link/sim/sim_adapter.h"
 #include "link/sim/sim_chip.h"
-#include "link/sim/sim_options.h"
 #include "link/verify.h"
+#include "tests/support/recording_adapter.h"
 #include "tests/support/test_files.h"
 
 namespace quelt::test {
@@ -31,16 +28,11 @@ std::string Times(const std::string& text, int n) {
 
 const std::string kShortStart = Times("00 10", 19) + "2F 3F 0C 1C 22 32 21 31 " + Times("00 10", 4);
 const std::string kLongStart = Times("00 10", 19) + "2F 3F 0D 1D 22 32 01 11 " + Times("00 10", 5);
-// Address phases of 0xAAA, 0x555, 0, 1, 0x3FFF, 0x7FFF, 0x8000, 0xFFFF and byte phases of 0xAA,
-// 0x55, 0x80, 0x30.
+// Address phases of 0xAAA, 0x555, 0, 1 and byte phases of 0xAA, 0x55, 0x80, 0x30.
 const std::string kAtAAA = "01 11 00 10 00 10 02 12 25 35 0A 1A ";
 const std::string kAt555 = "01 11 00 10 00 10 01 11 0A 1A 25 35 ";
 const std::string kAt0 = "01 11 00 10 00 10 00 10 00 10 00 10 ";
 const std::string kAt1 = "01 11 00 10 00 10 00 10 00 10 01 11 ";
-const std::string kAt8000 = "01 11 00 10 01 11 00 10 00 10 00 10 ";
-const std::string kAt3FFF = "01 11 00 10 00 10 0F 1F 2F 3F 2F 3F ";
-const std::string kAt7FFF = "01 11 00 10 00 10 2F 3F 2F 3F 2F 3F ";
-const std::string kAtFFFF = "01 11 00 10 01 11 2F 3F 2F 3F 2F 3F ";
 const std::string kAA = "25 35 0A 1A 00 10 ", k55 = "22 32 25 35 00 10 ";
 const std::string k80 = "24 34 00 10 00 10 ", k30 = "21 31 20 30 00 10 ";
 const std::string kEraseHead =
@@ -56,29 +48,25 @@ const std::string k3CNext = "2D 3D 00 10 00 10 21 31 2C 3C 00 10 " + Times("10",
 const std::string kBaseA7AtE146 = "05 15 25 35 28 38 0A 1A 06 16 07 17 07 17 07 17 07 ";
 const std::string kBaseAt0 = "21 31 00 10 00 10 00 10 00 10 ";
 const std::string kCompare = "00 10 00 10 00 10 00 10 00 10 ";  // the rest of the 0x01 phase
-const std::string kBase0At1000 = kShortStart +
-                                 "05 15 00 10 04 14 00 10 00 10 00 10 00 10 00 10 00 " +
-                                 Times("10", 23) + "00 10 ";
 
 struct Script {
   std::string options;
   int speed;
   std::string steps;
 };
-void PrintTo(const Script& s, std::ostream* os) {
-  *os << s.options << " speed " << s.speed << " #" << std::hash<std::string>{}(s.steps) % 10000;
-}
 
 // Hex bytes are sent, each run of them in one write. "?XX" reads a chip byte (0D 1D, then eight
 // times a sample of the data line and 00 10; bit 0 first) and expects XX, "?" reads without a
 // check; "L1", "L0" sample the data line; "@A=XX" expects the flash byte at A, "@A+N=XX" the N
-// bytes from A; "#N" the flash size; "closed" keeps the adapter shut until "open".
+// bytes from A; "#N" the flash size; "closed" keeps the adapter shut until "open"; "refused":
+// the options are.
 class HandBytes : public ::testing::TestWithParam<Script> {};
 
 TEST_P(HandBytes, AnswersAndFlash) {
   std::string error;
   auto sim = SimAdapter::Create(GetParam().options, &error);
-  ASSERT_TRUE(sim) << error;
+  ASSERT_EQ(!sim, GetParam().steps == "refused") << error;
+  if (!sim) return;
   if (GetParam().steps.rfind("closed", 0) != 0) sim->Open();
   sim->Speed(GetParam().speed);
   std::vector<uint8_t> out;
@@ -115,11 +103,10 @@ TEST_P(HandBytes, AnswersAndFlash) {
     } else if (t[0] == '#') {
       EXPECT_EQ(flash.size(), std::stoul(t.substr(1), nullptr, 16));
     } else if (t[0] == '@') {
-      std::size_t at = 0, n = 1;
-      const std::size_t plus = t.find('+'), eq = t.find('=');
-      at = std::stoul(t.substr(1), nullptr, 16);
-      if (plus != std::string::npos) n = std::stoul(t.substr(plus + 1), nullptr, 16);
-      const char v = static_cast<char>(std::stoi(t.substr(eq + 1), nullptr, 16));
+      const std::size_t plus = t.find('+'), at = std::stoul(t.substr(1), nullptr, 16);
+      const std::size_t n =
+          plus == std::string::npos ? 1 : std::stoul(t.substr(plus + 1), nullptr, 16);
+      const char v = static_cast<char>(std::stoi(t.substr(t.find('=') + 1), nullptr, 16));
       EXPECT_EQ(flash.substr(at, n), std::string(n, v)) << t;
     }
   }
@@ -141,8 +128,9 @@ Script Hold(const std::string& options, int speed, int hold, bool takes) {
 // An erase answers its busy status on the polls the option sets (0x40 and 0x00 in turn), then
 // the erased block; the block is erased only when the status stops changing.
 Script Erase(const std::string& options, const std::string& busy) {
-  std::string steps = kShortStart + kBaseA7AtE146 + Times("17", 23) + "00 10 " + kBase0At1000 +
-                      "@1000=00 21 31 00 10 04 14 00 10 00 10 " + Times("25 35", 13);
+  std::string steps = kShortStart + kBaseA7AtE146 + Times("17", 23) + "00 10 " + kShortStart +
+                      "05 15 00 10 04 14 00 10 00 10 00 10 00 10 00 10 00 " + Times("10", 23) +
+                      "00 10 @1000=00 21 31 00 10 04 14 00 10 00 10 " + Times("25 35", 13);
   std::istringstream in(busy);
   for (std::string b; in >> b;) steps += "@1000=00 " + kBaseAt0 + "?" + b + " ";
   return {options, 2, steps + "@1000+1000=FF @E146=A7 " + kBaseAt0 + "?FF"};
@@ -166,6 +154,8 @@ INSTANTIATE_TEST_SUITE_P(
         Script{"none", 2, kShortId + "?00 ?00 " + kLongId + "?00 ?00 ?00 #0"},
         Script{"large,stuck=high", 2, kLongId + "?FF ?FF ?FF"},
         Script{"base,stuck=low", 2, kShortId + "?00 ?00"},
+        Script{"none,flash=x", 2, "refused"}, Script{"large,slow,slow", 2, "refused"},
+        Script{"base,bad=0x20000", 2, "refused"}, Script{"large,bad=0x10:0x100", 2, "refused"},
         // Writes before the open are ignored and reads deliver 0.
         Script{"large", 2, "closed " + kLongStart + kBypass + kA7At0 + kBypassReset + kLongId + "?00 open " + kLongStart + kAt0 + "?FF"},
         // Groups program at an advancing address; compares start at the address phase's, 0x01
@@ -173,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
         // only clears bits.
         Script{"large", 2, kLongStart + kBypass + kA7At0 + k3CNext + kBypassReset + "@0=A7 @1=3C @2=FF " + kAt0 + "0D 1D 0A 1A 27 37 0D 1D 03 13 2C 3C 01 11 L1 " + kCompare + "0D 1D 0A 1A 27 37 0D 1D 0F 1F 2F 3F 01 11 L0 " + kCompare + "01 11 L1 " + kCompare + kAt1 + "0D 1D 03 13 2C 3C 01 11 L1 " + kCompare + kAt1 + "0D 1D 0A 1A 27 37 01 11 L0 " + kCompare + kBypass + k3CAt0 + kBypassReset + "@0=24"},
         // A sector erase clears its block only (0x8000 to 0xFFFF, or 0 to 0x3FFF) after its polls.
-        Script{"large", 2, kLongStart + kBypass + kAt7FFF + kA7At0 + k3CNext + kAtFFFF + kA7At0 + k3CNext + kAt3FFF + kA7At0 + kBypassReset + "@3FFF=A7 @7FFF=A7 @8000=3C @FFFF=A7 @10000=3C " + kEraseHead + kAt8000 + k30 + "?40 ?00 ?40 @7FFF=A7 @8000+8000=FF @10000=3C " + kEraseHead + kAt0 + k30 + "?40 ?00 ?40 @0+4000=FF @7FFF=A7"},
+        Script{"large", 2, kLongStart + kBypass + "01 11 00 10 00 10 2F 3F 2F 3F 2F 3F " + kA7At0 + k3CNext + "01 11 00 10 01 11 2F 3F 2F 3F 2F 3F " + kA7At0 + k3CNext + "01 11 00 10 00 10 0F 1F 2F 3F 2F 3F " + kA7At0 + kBypassReset + "@3FFF=A7 @7FFF=A7 @8000=3C @FFFF=A7 @10000=3C " + kEraseHead + "01 11 00 10 01 11 00 10 00 10 00 10 " + k30 + "?40 ?00 ?40 @7FFF=A7 @8000+8000=FF @10000=3C " + kEraseHead + kAt0 + k30 + "?40 ?00 ?40 @0+4000=FF @7FFF=A7"},
         // A base group carries its full address: 0x00 at 0x1FFFF is 0x03, 0x1F three times, 0.
         Script{"base", 2, kShortStart + kBaseA7AtE146 + Times("17", 23) + "00 10 @E146=A7 05 15 03 13 2F 3F 2F 3F 2F 3F 00 10 00 10 00 10 00 " + Times("10", 23) + "00 10 @1FFFF=00"},
         Refused(kAt555 + kAA + kAtAAA + k55 + kAtAAA + "21 31 00 10 00 10 " + kAt0 + kA7At0 + kBypassReset),
@@ -188,42 +178,6 @@ INSTANTIATE_TEST_SUITE_P(
         Hold("large", 2, 19, true), Hold("large", 2, 18, false), Hold("large,slow", 2, 28, false),
         Hold("large,slow", 3, 28, true)));
 // clang-format on
-
-std::string Describe(const SimOptions& o) {
-  static const char* const kTypes[] = {"base", "large", "alt", "none"};
-  std::string d = std::string(kTypes[static_cast<int>(o.type)]) +
-                  " polls=" + std::to_string(o.erase_polls) +
-                  " stuck=" + std::to_string(static_cast<int>(o.stuck));
-  if (!o.flash_file.empty()) d += " flash=" + o.flash_file;
-  for (const auto& b : o.bad)
-    d += " bad=" + std::to_string(b.address) + ":" + std::to_string(b.mask);
-  return d + (o.slow ? " slow" : "") + (o.rate ? " rate=" + std::to_string(o.rate) : "");
-}
-
-// What is accepted, as parsed; everything else refused with the option named ("!" and a part of
-// the error).
-TEST(SimOptionsTest, AcceptedAndRefused) {
-  const std::pair<const char*, const char*> cases[] = {
-      // clang-format off
-      {"", "large polls=3 stuck=0"}, {"alt", "alt polls=3 stuck=0"}, {"none", "none polls=3 stuck=0"}, {"slow", "large polls=3 stuck=0 slow"}, {"large,stuck=low", "large polls=3 stuck=1"},
-      {"base,flash=/tmp/a.bin,erase-polls=0,stuck=high,bad=0x1F000:0x81,bad=17,slow,rate=5000", "base polls=0 stuck=2 flash=/tmp/a.bin bad=126976:129 bad=17:255 slow rate=5000"},
-      {"huge", "!huge"}, {"large,fast", "!fast"}, {"large,,slow", "!\"\""}, {"large,erase-polls", "!erase-polls"}, {"large,erase-polls=x", "!erase-polls=x"}, {"large,erase-polls=-1", "!erase-polls=-1"},
-      {"large,erase-polls=3x", "!erase-polls=3x"}, {"large,stuck=middle", "!stuck=middle"}, {"large,stuck", "!stuck"}, {"large,bad=", "!bad="}, {"large,bad=0x10:0x100", "!bad=0x10:0x100"},
-      {"large,bad=0x10:", "!bad=0x10:"}, {"base,bad=0x20000", "!bad=131072"}, {"large,slow=1", "!slow=1"}, {"large,rate=fast", "!rate=fast"}, {"large,flash=", "!flash="}, {"large,slow,slow", "!slow"},
-      {"large,flash=a,flash=b", "!flash"}, {"large,base", "!base"}, {"none,flash=x", "!flash=x"},
-      // clang-format on
-  };
-  for (const auto& [text, expected] : cases) {
-    SimOptions o;
-    std::string error;
-    const bool ok = ParseSimOptions(text, &o, &error);
-    // A refusal shows as "!" and the part of the error expected, or the whole error.
-    const std::string part = expected + 1;
-    EXPECT_EQ(ok ? Describe(o) : "!" + (error.find(part) == std::string::npos ? error : part),
-              expected)
-        << text;
-  }
-}
 
 Frame Command(int32_t a, uint8_t v) { return LongAddressPhase(a).Add(BytePhase(v)); }
 const Frame kUnlock = Command(0xAAA, 0xAA).Add(Command(0x555, 0x55));
@@ -282,13 +236,34 @@ Bytes MakeStream(std::mt19937& rng, SimChipType type) {
   return out;
 }
 
-TEST(Differential, RandomStreamsAgreeWithByteByByteDecoding) {
+// The chip link's own stream: identification, erase, the program of a random image and its
+// compare, as written to an adapter that answers every read with 0.
+Bytes LinkStream(SimChipType type, int32_t size) {
+  RecordingAdapter rec;
+  SetAdapter(&rec);
+  SetCurrentChipType(type == SimChipType::Base ? ChipBase : ChipLarge);
+  const Bytes image = RandomBytes(static_cast<std::size_t>(size), 30);
+  IdentifyChip();
+  EXPECT_EQ(LinkStatus::Ok, EraseImageRange(size));
+  EXPECT_EQ(LinkStatus::Ok, ProgramImage(image.data(), size, {}));
+  (void)VerifyImage(image.data(), size, {});
+  SetAdapter(nullptr);
+  ResetChipTypeForTests();
+  Bytes out;
+  for (const auto& w : rec.Calls()) out.insert(out.end(), w.bytes.begin(), w.bytes.end());
+  return out;
+}
+
+// Random streams on each chip type, then the link's streams for the base and the large chip.
+TEST(Differential, StreamsAgreeWithByteByByteDecoding) {
   uint64_t fast_groups[3] = {};
-  for (int c = 0; c < 240; ++c) {
+  for (int c = 0; c < 244; ++c) {
     SCOPED_TRACE("case " + std::to_string(c));
+    const bool link = c >= 240;
     std::mt19937 rng(static_cast<uint32_t>(c) * 7919u + 1);
     SimChipConfig config;
-    config.type = std::array{SimChipType::Large, SimChipType::Base, SimChipType::Alt}[c % 3];
+    config.type =
+        std::array{SimChipType::Large, SimChipType::Base, SimChipType::Alt}[c % (3 - link)];
     config.erase_polls = rng() % 4;
     config.program_ticks = rng() % 2 ? 20 : 40;
     Bytes bad(SimChipSize(config.type), 0);
@@ -300,7 +275,8 @@ TEST(Differential, RandomStreamsAgreeWithByteByByteDecoding) {
     const int speed = rng() % 2 ? 2 : 3;
     fast.SetSpeed(speed);
     slow.SetSpeed(speed);
-    const Bytes stream = MakeStream(rng, config.type);
+    const int32_t size = std::array{0x21234, 0x1F00, 0x4100, 0x3001}[c % 4];
+    const Bytes stream = link ? LinkStream(config.type, size) : MakeStream(rng, config.type);
     for (std::size_t at = 0, n; at < stream.size(); at += n) {
       // Writes of every length, from single bytes to whole runs of groups.
       n = std::min<std::size_t>(stream.size() - at, 1 + rng() % (rng() % 4 ? 700 : 7));
@@ -310,147 +286,12 @@ TEST(Differential, RandomStreamsAgreeWithByteByByteDecoding) {
       ASSERT_EQ(fast.DataLine(), slow.DataLine());
     }
     ASSERT_TRUE(flash_fast == flash_slow);
+    // The fast paths must really have been taken: on every group of the link's streams.
+    EXPECT_TRUE(!link || fast.FastGroups() >= static_cast<uint64_t>(size));
     fast_groups[c % 3] += fast.FastGroups();
   }
-  // The fast paths must really have been taken on every chip type.
   for (uint64_t n : fast_groups) EXPECT_GT(n, 1000u);
 }
-
-// Identification, erase with its polls, programming and verification of a random image, with
-// every call and the byte each read delivered in the log.
-std::string LinkRun(const char* options, int32_t size, int32_t speed, bool fast,
-                    std::string* flash) {
-  std::string error, log;
-  auto sim = SimAdapter::Create(options, &error);
-  if (!sim) return error;
-  sim->EnableFastPaths(fast);
-  CallLoggingAdapter logging(*sim, [&](const std::string& line) { log += line + "\n"; });
-  SetAdapter(&logging);
-  ResetChipTypeForTests();
-  AdapterOpen();
-  AdapterSpeed(speed);
-  const Bytes image = RandomBytes(static_cast<std::size_t>(size), 30);
-  IdentifyChip();
-  if (CurrentChipType() != ChipAlt) {
-    EXPECT_EQ(LinkStatus::Ok, EraseImageRange(size));
-    EXPECT_EQ(LinkStatus::Ok, ProgramImage(image.data(), size, {}));
-    IdentifyChip();
-    if (CurrentChipType() == ChipLarge) (void)VerifyImage(image.data(), size, {});
-    // Every group of the image went through a fast path, and none without them.
-    EXPECT_EQ(sim->FastGroups() >= static_cast<uint64_t>(size), fast);
-  }
-  IdleBus();
-  SetAdapter(nullptr);
-  ResetChipTypeForTests();
-  *flash = sim->FlashContents();
-  return log;
-}
-
-TEST(Differential, LinkStreamsDecodeAlikeWithAndWithoutFastPaths) {
-  const struct {
-    const char* options;
-    int32_t size;
-    int32_t speed;
-  } cases[] = {
-      {"large", 0x21234, 2},     {"large,slow", 0x20001, 2},
-      {"large,slow", 0x9000, 3}, {"large,bad=0x10:0x0F", 0x4100, 2},
-      {"alt", 0x1000, 2},        {"base", 0x1F00, 2},
-      {"base,slow", 0x1100, 3},  {"base,erase-polls=0", 0x3001, 3},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.options) + " size " + std::to_string(c.size));
-    std::string flash_fast, flash_slow;
-    const std::string fast = LinkRun(c.options, c.size, c.speed, true, &flash_fast);
-    EXPECT_TRUE(fast == LinkRun(c.options, c.size, c.speed, false, &flash_slow));
-    std::size_t reads = 0;
-    for (std::size_t at = 0; (at = fast.find("read ", at)) != std::string::npos; ++at) ++reads;
-    EXPECT_GE(reads, 40u);
-    EXPECT_TRUE(flash_fast == flash_slow);
-  }
-}
-
-// The loader's tests on Windows are the command line's rows under Wine (tests/win).
-#ifndef _WIN32
-// Opens the chosen adapter at speed 2, identifies the chip and writes 600 zeros: "emulator,
-// open failed, chip type".
-std::string Choose(const std::string& name, const char* sim_options, std::string* error) {
-  ScopedEnv sim("QUELT_SIM", std::string(sim_options));
-  AdapterChoice choice = ChooseAdapter(name);
-  SetAdapter(choice.adapter.get());
-  ResetChipTypeForTests();
-  const bool failed = AdapterOpen() != 0;
-  AdapterSpeed(2);
-  IdentifyChip();
-  const uint8_t zeros[600] = {};
-  QueltProgrammerWrite(zeros, sizeof zeros, nullptr);
-  SetAdapter(nullptr);
-  *error = choice.error;
-  return std::to_string(choice.emulator) + std::to_string(failed) +
-         std::to_string(CurrentChipType());
-}
-
-TEST(Library, ChooseAdapterByName) {
-  const struct {
-    std::string name;
-    const char* sim_options;
-    const char* outcome;
-    const char* error;  // a part of the error, or "" for none
-  } cases[] = {
-      {"sim", "base", "103", ""},  // the emulator's default chip, whatever QUELT_SIM says
-      {"sim:base,erase-polls=1", "", "101", ""},
-      {"sim:large,nonsense", "", "010", "nonsense"},
-      {"simulator", "", "010", "simulator"},  // a library path, not the emulator
-      {"", "", "010", "libQueltUSB.so"},      // the platform's library, absent here
-      {"/nonexistent/libQueltUSB.so", "", "010", "libQueltUSB.so"},
-      {"libm.so.6", "", "010", "QueltAdapterOpen"},  // loads, but has no entry points
-      {QUELT_SIM_LIBRARY, "base", "001", ""},
-      {QUELT_SIM_LIBRARY, "", "003", ""},
-      {QUELT_SIM_LIBRARY, "base,bogus", "010", ""},  // refused: a missing adapter
-  };
-  for (const auto& c : cases) {
-    std::string error;
-    EXPECT_EQ(Choose(c.name, c.sim_options, &error), c.outcome) << c.name << " " << c.sim_options;
-    EXPECT_TRUE(*c.error ? error.find(c.error) != std::string::npos : error.empty())
-        << c.name << ": " << error;
-  }
-  ResetChipTypeForTests();
-}
-
-// A second emulator on the same flash file finds what the first programmed; a file of another
-// chip's size is refused, naming the file.
-TEST(Library, FlashFileKeepsTheChip) {
-  TempDir dir;
-  const std::string file = dir.File("flash");
-  std::string flash, error;
-  LinkRun(("large,flash=" + file).c_str(), 0x20123, 2, true, &flash);
-  const Bytes image = RandomBytes(0x20123, 30);
-  EXPECT_TRUE(flash == std::string(image.begin(), image.end()) + std::string(0x1DFEDD, '\xFF'));
-  auto again = SimAdapter::Create("large,flash=" + file, &error);
-  EXPECT_TRUE(again && again->FlashContents() == flash) << error;
-  EXPECT_FALSE(SimAdapter::Create("base,flash=" + file, &error));
-  EXPECT_NE(std::string::npos, error.find(file)) << error;
-}
-
-TEST(Library, RecordingLibraryLogsEveryCall) {
-  TempDir dir;
-  {
-    ScopedEnv record("QUELT_RECORD_LOG", dir.File("log"));
-    std::string error;
-    EXPECT_EQ(Choose(QUELT_RECORD_LIBRARY, "large", &error), "003");
-  }
-  const Bytes bytes = ReadFile(dir.File("log"));
-  const std::string log(bytes.begin(), bytes.end());
-  // Open, speed, the short start frame with its FNV-1a hash and its bytes, the reads of both
-  // probes (two bytes, then three), and the long write with its count and hash only.
-  const std::string start = "open 0\nspeed 2\nwrite 54 c712d03e1c28332d " + Times("00 10", 19) +
-                            "2f 3f 0c 1c 22 32 21 31 " + Times("00 10", 4);
-  EXPECT_EQ(log.substr(0, start.size()), start.substr(0, start.size() - 1) + "\n");
-  std::size_t reads = 0;
-  for (std::size_t at = 0; (at = log.find("\nread ", at)) != std::string::npos; ++at) ++reads;
-  EXPECT_EQ(8u * 5, reads);
-  EXPECT_EQ(log.substr(log.rfind("\nwrite 600 ")), "\nwrite 600 b5f258c150491005\n");
-}
-#endif
 
 }  // namespace
 }  // namespace quelt::test
