@@ -134,6 +134,10 @@ void SimAdapter::ReleaseHeldRead() {
   impl_->hold_changed.notify_all();
 }
 
+void SimAdapter::EnableFastPaths(bool enable) {
+  if (impl_->chip) impl_->chip->EnableFastPaths(enable);
+}
+
 std::string SimAdapter::FlashContents() const {
   const FlashStore& flash = impl_->flash;
   if (!flash.data()) return {};

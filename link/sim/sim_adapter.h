@@ -34,6 +34,8 @@ class SimAdapter : public Adapter {
 
   // A copy of the flash contents (for tests); empty for type none.
   std::string FlashContents() const;
+  // For tests: off decodes every byte one by one, as the reference for the fast paths.
+  void EnableFastPaths(bool enable);
 
  private:
   SimAdapter();
