@@ -38,11 +38,10 @@ std::string Write(const AdapterCall& call) {
   char s[16];
   for (std::size_t k = 0; k < call.bytes.size(); k += 2) {
     const int e = call.bytes[k], h = k + 1 < call.bytes.size() ? call.bytes[k + 1] : -1;
-    if ((e & 0xD0) == 0 && h == (e | 0x10)) {
+    if ((e & 0xD0) == 0 && h == (e | 0x10))
       std::snprintf(s, sizeof s, "%02X", (e & 0x0F) | (e & 0x20) >> 1);
-    } else {
+    else
       std::snprintf(s, sizeof s, h < 0 ? "[%02X]" : "[%02X %02X]", e, h);
-    }
     tokens.push_back(s);
   }
   std::string out = "W";
@@ -59,29 +58,23 @@ std::string Trace() {
   const auto calls = rec->Calls();
   std::string out, byte_read = "|W 0D";
   for (std::size_t k = 0, p = 0; k <= calls.size(); ++k) {
-    for (; p < positions.size() && positions[p].first == k; ++p) {
+    for (; p < positions.size() && positions[p].first == k; ++p)
       out += "|P" + std::to_string(positions[p].second);
-    }
     if (k < calls.size()) out += calls[k].kind == AdapterCall::Read ? "|R" : "|" + Write(calls[k]);
   }
   for (int k = 0; k < 8; ++k) byte_read += "|R|W 00";
-  for (std::size_t at; (at = out.find(byte_read)) != std::string::npos;) {
+  for (std::size_t at; (at = out.find(byte_read)) != std::string::npos;)
     out.replace(at, byte_read.size(), "|B");
-  }
   return out.substr(out.empty() ? 0 : 1);
 }
 
-// The reads that make ReadChipByte return each byte: eight per byte, bit 0 first, on bit 7.
-Bytes ChipAnswers(std::initializer_list<int> bytes) {
+// The reads that make ReadChipByte return each byte: eight per byte, bit 0 first, on bit 7;
+// `zero` is read for a bit of 0.
+Bytes ChipAnswers(std::initializer_list<int> bytes, uint8_t zero = 0) {
   Bytes in;
-  for (int b : bytes) {
-    for (int bit = 0; bit < 8; ++bit) in.push_back((b >> bit) & 1 ? 0x80 : 0x00);
-  }
+  for (int b : bytes)
+    for (int bit = 0; bit < 8; ++bit) in.push_back((b >> bit) & 1 ? 0x80 : zero);
   return in;
-}
-Bytes operator+(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
 }
 
 std::string Identify() {
@@ -129,9 +122,8 @@ std::function<std::string()> Stream(bool verify, int32_t count) {
       EnableVectorFillForTests(vector);
       status |= static_cast<int>(verify ? VerifyImage(image.data(), count, {}).status
                                         : ProgramImage(image.data(), count, {}));
-      for (const auto& w : rec->Calls()) {
+      for (const auto& w : rec->Calls())
         if (w.count > 200) sent[vector].insert(sent[vector].end(), w.bytes.begin(), w.bytes.end());
-      }
     }
     return sent[0] == sent[1] && !sent[0].empty() ? std::to_string(status) : "streams differ";
   };
@@ -171,7 +163,7 @@ const Row kRows[] = {
     {"frame_cut", ChipNone, {}, [] { const Bytes f(300, 0x15); SendFrame(f.data(), 256); SendFrame(f.data(), 300); return ""; }, "", "W#512|W#512"},
     {"phases", ChipNone, {}, [] { LongAddressPhase(0x1FFFFFF).Send(); ShortAddressPhase(0x1F000).Send(); return ""; }, "", "W 01 1Fx5|W 11 03 1C 00 00"},
     {"read_lines", ChipNone, {0x80, 0x40, 0xC0, 0x3F, 0xFF}, [] { std::string s; for (int k = 0; k < 6; ++k) s += std::to_string(ReadLines()); return s; }, "213030", "R|R|R|R|R|R"},
-    {"chip_bytes", ChipNone, Bytes(8, 0x80) + Bytes(8, 0) + Bytes(8, 0x40) + ChipAnswers({0x01, 0x80, 0xBF, 0xD5}), [] { std::string s; for (int k = 0; k < 7; ++k) s += std::to_string(ReadChipByte()) + " "; return s; }, "255 0 0 1 128 191 213 ", "B|B|B|B|B|B|B"},
+    {"chip_bytes", ChipNone, ChipAnswers({0xFF, 0, 0, 0x01, 0x80, 0xBF, 0xD5}, 0x40), [] { std::string s; for (int k = 0; k < 7; ++k) s += std::to_string(ReadChipByte()) + " "; return s; }, "255 0 0 1 128 191 213 ", "B|B|B|B|B|B|B"},
     {"id_base", ChipNone, ChipAnswers({0xBF, 0xD5}), Identify, "type 1", kBaseProbe + "|W 1Bx3"},
     {"id_alt", ChipNone, ChipAnswers({0, 0, 0xB0, 0x22, 0xE9}), Identify, "type 2", kProbes + "|W 17 10 00"},
     {"id_large", ChipNone, ChipAnswers({0, 0, 0x20, 0x22, 0x49}), Identify, "type 3", kProbes + "|W 17 10 00"},
