@@ -68,8 +68,7 @@ std::string Trace() {
   return out.substr(out.empty() ? 0 : 1);
 }
 
-// The reads that make ReadChipByte return each byte: eight per byte, bit 0 first, on bit 7;
-// `zero` is read for a bit of 0.
+// The reads that make ReadChipByte return each byte: bit 0 first, on bit 7, `zero` for a 0 bit.
 Bytes ChipAnswers(std::initializer_list<int> bytes, uint8_t zero = 0) {
   Bytes in;
   for (int b : bytes)
@@ -155,6 +154,7 @@ struct Row {
   std::string result;
   std::string trace;
 };
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
 const Row kRows[] = {
     // clang-format off

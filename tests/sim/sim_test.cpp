@@ -59,9 +59,10 @@ struct Script {
 // Hex bytes are sent, each run of them in one write. "?XX" reads a chip byte (0D 1D, then eight
 // times a sample of the data line and 00 10; bit 0 first) and expects XX, "?" reads without a
 // check; "L1", "L0" sample the data line; "@A=XX" expects the flash byte at A, "@A+N=XX" the N
-// bytes from A; "#N" the flash size; "closed" keeps the adapter shut until "open"; "refused":
-// the options are.
+// bytes from A; "#N" the flash size; "closed" keeps the adapter shut until "open"; "refused"
+// expects the options refused.
 class HandBytes : public ::testing::TestWithParam<Script> {};
+void PrintTo(const Script& s, std::ostream* os) { *os << s.options << " speed " << s.speed; }
 
 TEST_P(HandBytes, AnswersAndFlash) {
   std::string error;
@@ -293,8 +294,7 @@ TEST(Differential, StreamsAgreeWithByteByByteDecoding) {
   for (uint64_t n : fast_groups) EXPECT_GT(n, 1000u);
 }
 
-// "sim" chooses the emulator; any other name is the path of an adapter library, by default the
-// platform's (absent here), and a library that does not load is named in the error.
+// "sim" is the emulator, other names adapter libraries (by default the platform's, absent here).
 TEST(AdapterChoiceTest, EmulatorOrLibraryByName) {
   EXPECT_TRUE(ChooseAdapter("sim").emulator);
   EXPECT_NE(ChooseAdapter("simulator").error.find("simulator"), std::string::npos);
