@@ -154,7 +154,6 @@ struct Row {
   std::string result;
   std::string trace;
 };
-void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
 const Row kRows[] = {
     // clang-format off

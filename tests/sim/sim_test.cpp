@@ -62,7 +62,6 @@ struct Script {
 // bytes from A; "#N" the flash size; "closed" keeps the adapter shut until "open"; "refused"
 // expects the options refused.
 class HandBytes : public ::testing::TestWithParam<Script> {};
-void PrintTo(const Script& s, std::ostream* os) { *os << s.options << " speed " << s.speed; }
 
 TEST_P(HandBytes, AnswersAndFlash) {
   std::string error;
