@@ -2,7 +2,6 @@
 // identification, erase, programming and verification, written out by hand as bus symbols.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <sstream>

@@ -157,6 +157,9 @@ INSTANTIATE_TEST_SUITE_P(
         Script{"base,stuck=low", 2, kShortId + "?00 ?00"},
         Script{"none,flash=x", 2, "refused"}, Script{"large,slow,slow", 2, "refused"},
         Script{"base,bad=0x20000", 2, "refused"}, Script{"large,bad=0x10:0x100", 2, "refused"},
+        Script{"large,erase-polls=3x", 2, "refused"}, Script{"large,,slow", 2, "refused"},
+        Script{"large,base", 2, "refused"}, Script{"large,slow=1", 2, "refused"},
+        Script{"large,flash=", 2, "refused"},
         // Writes before the open are ignored and reads deliver 0.
         Script{"large", 2, "closed " + kLongStart + kBypass + kA7At0 + kBypassReset + kLongId + "?00 open " + kLongStart + kAt0 + "?FF"},
         // Groups program at an advancing address; compares start at the address phase's, 0x01
@@ -293,11 +296,28 @@ TEST(Differential, StreamsAgreeWithByteByByteDecoding) {
   for (uint64_t n : fast_groups) EXPECT_GT(n, 1000u);
 }
 
-// "sim" is the emulator, other names adapter libraries (by default the platform's, absent here).
+// "sim" is the emulator, other names adapter libraries (by default the platform's, absent here);
+// a library without the entry points is refused, and the recording library logs every call. The
+// loader on Windows is the Wine rows' (tests/win).
 TEST(AdapterChoiceTest, EmulatorOrLibraryByName) {
   EXPECT_TRUE(ChooseAdapter("sim").emulator);
   EXPECT_NE(ChooseAdapter("simulator").error.find("simulator"), std::string::npos);
   EXPECT_NE(ChooseAdapter("").error.find("QueltUSB."), std::string::npos);
+#ifndef _WIN32
+  EXPECT_NE(ChooseAdapter("libm.so.6").error.find("QueltAdapterOpen"), std::string::npos);
+  TempDir dir;
+  ScopedEnv log("QUELT_RECORD_LOG", dir.File("log"));
+  const AdapterChoice record = ChooseAdapter(QUELT_RECORD_LIBRARY);
+  uint8_t bytes[] = {0x0D, 0x1D};
+  uint32_t written = 0;
+  record.adapter->Open();
+  record.adapter->Speed(2);
+  record.adapter->Write(bytes, 2, &written);
+  record.adapter->Read(bytes);
+  const Bytes text = ReadFile(dir.File("log"));
+  EXPECT_EQ(std::string(text.begin(), text.end()),
+            "open 0\nspeed 2\nwrite 2 083ca707b4f3f91f 0d 1d\nread 80\n");
+#endif
 }
 
 }  // namespace
