@@ -147,11 +147,11 @@ Script Refused(const std::string& stream) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, HandBytes,
     ::testing::Values(
-        // Each chip's answer to each start and ID-mode entry; deaf after the other protocol's
-        // start until its own; leaving ID mode reads the flash again.
+        // Each chip's answer to each start and ID-mode entry (large by default); deaf after the
+        // other protocol's start until its own; leaving ID mode reads the flash again.
         Script{"base", 2, kShortId + "?BF ?D5 2B 3B 2B 3B 2B 3B " + kBaseAt0 + "?FF " + kLongId + "?00 ?00 ?00 #20000"},
         Script{"large", 2, kShortId + "?00 ?00 " + kLongId + "?20 ?22 ?49 27 37 20 30 00 10 " + kAt0 + "?FF #200000"},
-        Script{"alt", 2, kLongId + "?B0 ?22 ?E9 #200000"},
+        Script{"alt", 2, kLongId + "?B0 ?22 ?E9 #200000"}, Script{"", 2, kLongId + "?20 ?22 ?49"},
         Script{"none", 2, kShortId + "?00 ?00 " + kLongId + "?00 ?00 ?00 #0"},
         Script{"large,stuck=high", 2, kLongId + "?FF ?FF ?FF"},
         Script{"base,stuck=low", 2, kShortId + "?00 ?00"},
@@ -159,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
         Script{"base,bad=0x20000", 2, "refused"}, Script{"large,bad=0x10:0x100", 2, "refused"},
         Script{"large,erase-polls=3x", 2, "refused"}, Script{"large,,slow", 2, "refused"},
         Script{"large,base", 2, "refused"}, Script{"large,slow=1", 2, "refused"},
-        Script{"large,flash=", 2, "refused"},
+        Script{"large,flash=", 2, "refused"}, Script{"large,bad=0x10,bad=0x11", 2, ""},
         // Writes before the open are ignored and reads deliver 0.
         Script{"large", 2, "closed " + kLongStart + kBypass + kA7At0 + kBypassReset + kLongId + "?00 open " + kLongStart + kAt0 + "?FF"},
         // Groups program at an advancing address; compares start at the address phase's, 0x01
@@ -317,6 +317,9 @@ TEST(AdapterChoiceTest, EmulatorOrLibraryByName) {
   const Bytes text = ReadFile(dir.File("log"));
   EXPECT_EQ(std::string(text.begin(), text.end()),
             "open 0\nspeed 2\nwrite 2 083ca707b4f3f91f 0d 1d\nread 80\n");
+  std::string error;  // a flash file of another size is refused, naming the file
+  EXPECT_FALSE(SimAdapter::Create("base,flash=" + dir.File("log"), &error));
+  EXPECT_NE(error.find(dir.File("log")), std::string::npos) << error;
 #endif
 }
 
