@@ -4,11 +4,10 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -16,8 +15,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace quelt::testing {
 
@@ -48,39 +45,19 @@ inline std::string ReadText(const std::string& path) {
 inline ProcessResult RunProcess(const ProcessRun& run) {
   ProcessResult result;
   const std::string out = run.work_dir + "/stdout.txt", err = run.work_dir + "/stderr.txt";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  // The child starts with SIGINT at its default, whatever this process does with it.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGINT);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-  std::vector<std::string> args = run.argv, env;
-  for (char** entry = environ; *entry; ++entry) {
-    if (!run.env.count(std::string(*entry, std::strcspn(*entry, "=")))) env.push_back(*entry);
-  }
-  for (const auto& [name, value] : run.env) {
-    if (value) env.push_back(name + "=" + *value);
-  }
-  std::vector<char*> arg_pointers, env_pointers;
-  for (std::string& s : args) arg_pointers.push_back(s.data());
-  for (std::string& s : env) env_pointers.push_back(s.data());
-  arg_pointers.push_back(nullptr);
-  env_pointers.push_back(nullptr);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, args[0].c_str(), &actions, &attributes, arg_pointers.data(),
-                                  env_pointers.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (spawned != 0) {
-    result.err = std::string("spawn failed: ") + std::strerror(spawned);
-    return result;
+  std::vector<char*> args;
+  for (const std::string& arg : run.argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {  // the child: SIGINT at its default, whatever this process does with it
+    signal(SIGINT, SIG_DFL);
+    dup2(open("/dev/null", O_RDONLY), 0);
+    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    for (const auto& [name, value] : run.env)
+      value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+    execv(args[0], args.data());
+    _exit(127);
   }
   const auto deadline = std::chrono::steady_clock::now() + run.timeout;
   int status = 0;
