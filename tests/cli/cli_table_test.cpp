@@ -91,10 +91,10 @@ const std::vector<Scenario>& Scenarios() {
   // clang-format off
   static const std::vector<Scenario> table = {
     // Through an FTDI adapter in bit-bang mode: the simulated device of the stand-in libftdi1.
-    {"ftdi_sample_2m", "large,flash={flash}", {{0, "2>opened 0403:6001 \"FT232R USB UART\" serial \"A1\"", F::Holds, "", "write {file}", "sample:demo-2m.qlz"}, {0, kOk, F::Any, "", "verify {file}", "sample:demo-2m.qlz"}}, "-", false, kFt232r},
-    {"ftdi_several_devices", "large", {{3, "index=1: 0403:6001 \"FT232R USB UART\" serial \"A2\"", F::Any, "", "identify"}}, "-", false, two},
+    {"ftdi_sample_2m", "large,flash={flash}", {{0, "2>opened 0403:6001 \"FT232R USB UART\" serial \"A1\"", F::Holds, "", "write {file}", "sample:demo-2m.qlz"}, {0, kOk, F::Any, "", "verify {file}", "sample:demo-2m.qlz"}}, "ftdi", false, kFt232r},
+    {"ftdi_several_devices", "large", {{3, "index=1: 0403:6001 \"FT232R USB UART\" serial \"A2\"", F::Any, "", "identify"}}, "ftdi", false, two},
     {"ftdi_by_serial", "large", {{0, "2>serial \"A2\"", F::Any, "", "identify"}}, "ftdi,serial=A2", true, two},
-    {"ftdi_no_permission", "large", {{3, "res/60-quelt-flasher-ftdi.rules", F::Any, "", "identify"}}, "-", false, std::string(kFt232r) + ";denied"},
+    {"ftdi_no_permission", "large", {{3, "res/60-quelt-flasher-ftdi.rules", F::Any, "", "identify"}}, "ftdi", false, std::string(kFt232r) + ";denied"},
     // Identification, writes and verifies in later processes of the same flash file.
     {"adapter_from_env", "base", {kIdBase}, "sim:base", true},
     {"write_verify_large", "large,flash={flash}", {{0, kWc, F::Any, "", "write {file}", "large.qlz"}, {0, kOk, F::Any, "", "verify {file}", "large.qlz"}, {5, "0x000000-0x01FFFF", F::Any, "", "verify {file}", "base.qlz"}}},
@@ -177,24 +177,19 @@ TEST_P(Cli, EveryStepEndsAsExpected) {
         {QUELT_CLI},         {{"QUELT_ADAPTER", std::nullopt}, {"XDG_CONFIG_HOME", config}},
         dir.path().string(), step.interrupt,
         step.interrupts,     std::chrono::seconds(480)};
-    std::string adapter = s->adapter == "-" ? "sim:" + sim : s->adapter;
+    const std::string adapter = s->adapter == "-" ? "sim:" + sim : s->adapter;
     if (!s->ftdi.empty()) {
       run.env["QUELT_FAKE_FTDI"] = s->ftdi + ";chip=" + sim;
       run.env["LD_LIBRARY_PATH"] = QUELT_FAKE_FTDI_DIR;
-      if (s->adapter == "-") adapter = "ftdi";
     }
     std::istringstream words(Fill(step.args, "{flash}", dir.File("flash.bin")));
     for (std::string word; words >> word;)
       run.argv.push_back(Fill(word, "{file}", path_of(step.file)));
     const bool own = run.argv.size() > 2 && run.argv[1] == "--adapter";  // the step's adapter
-    if (own) adapter = run.argv[2];
-    if (own) {
-      run.argv[2] = adapter;
-    } else if (s->adapter_in_env) {
+    if (s->adapter_in_env)
       run.env["QUELT_ADAPTER"] = adapter;
-    } else if (!adapter.empty()) {
+    else if (!own && !adapter.empty())
       run.argv.insert(run.argv.begin() + 1, {"--adapter", adapter});
-    }
     const auto r = quelt::testing::RunProcess(run);
     EXPECT_EQ(r.exit_status, step.exit) << r.out << r.err;
     std::istringstream lines(step.text.substr(step.text.starts_with("2>") ? 2 : 0));
@@ -222,10 +217,7 @@ TEST_P(Cli, EveryStepEndsAsExpected) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Cli, ::testing::ValuesIn(Scenarios()),
-                         [](const ::testing::TestParamInfo<Scenario>& info) {
-                           return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Rows, Cli, ::testing::ValuesIn(Scenarios()));
 
 }  // namespace
 }  // namespace quelt::test
