@@ -71,6 +71,7 @@ const LoadCase kCases[] = {
 };
 // clang-format on
 
+void PrintTo(const LoadCase& c, std::ostream* out) { *out << c.label; }
 class Load : public ::testing::TestWithParam<LoadCase> {};
 
 TEST_P(Load, ReportsTheKindAndKeepsThePreviousImageOnFailure) {
