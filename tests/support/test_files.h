@@ -31,6 +31,7 @@ class TempDir {
     std::filesystem::remove_all(path_, ignored);
   }
   TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
   const std::filesystem::path& path() const { return path_; }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
 
@@ -80,6 +81,7 @@ class ScopedEnv {
   }
   ~ScopedEnv() { Set(saved_); }
   ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
   void Set(const std::optional<std::string>& value) const {
