@@ -1,6 +1,6 @@
 // What every suite needs besides the recording adapter: a temporary folder, whole files, image
-// files, seeded random bytes and environment values. Portable code only (no child processes), so
-// that Windows builds of the suites can use it too.
+// files, seeded random bytes and environment values. No child processes, so that Windows builds
+// of the suites can use it too.
 #pragma once
 
 #include <algorithm>
@@ -64,9 +64,8 @@ inline Bytes RandomBytes(std::size_t size, uint64_t seed) {
 // random bytes seeded by `seed`, none of them 0xFF, so that every byte programs at least one bit.
 inline Bytes ImageBytes(int32_t size, const std::string& name, uint64_t seed,
                         const std::string& magic = "QELT") {
-  Bytes bytes = RandomBytes(static_cast<std::size_t>(size), seed);
+  Bytes bytes = RandomBytes(static_cast<std::size_t>(size), seed), header(32, 0);
   std::replace(bytes.begin(), bytes.end(), uint8_t{0xFF}, uint8_t{0x7F});
-  Bytes header(32, 0);
   std::copy_n(magic.begin(), std::min<std::size_t>(magic.size(), 4), header.begin());
   std::copy_n(name.begin(), std::min<std::size_t>(name.size(), 16), header.begin() + 16);
   std::copy_n(header.begin(), std::min<std::size_t>(32, bytes.size()), bytes.begin());
@@ -78,19 +77,18 @@ class ScopedEnv {
  public:
   ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
     if (const char* old = std::getenv(name)) saved_ = old;
-    Set(name_, value);
+    Set(value);
   }
-  ~ScopedEnv() { Set(name_, saved_); }
+  ~ScopedEnv() { Set(saved_); }
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
-  static void Set(const std::string& name, const std::optional<std::string>& value) {
+  void Set(const std::optional<std::string>& value) const {
 #ifdef _WIN32
-    _putenv_s(name.c_str(), value ? value->c_str() : "");
+    _putenv_s(name_.c_str(), value ? value->c_str() : "");
 #else
-    if (value) setenv(name.c_str(), value->c_str(), 1);
-    if (!value) unsetenv(name.c_str());
+    value ? setenv(name_.c_str(), value->c_str(), 1) : unsetenv(name_.c_str());
 #endif
   }
   std::string name_;
