@@ -114,6 +114,7 @@ TEST_F(SettingsTest, KeysAreFoldersOfTheCurrentUsersRootOnly) {
     RegistryKey k;
     k.SetRoot(RootKey::LocalMachine);  // Other leaves it as it was
     EXPECT_EQ(k.SetRoot(root), root != RootKey::Other);
+    EXPECT_EQ(k.m_hRootKey, root == RootKey::Other ? RootKey::LocalMachine : root);
     EXPECT_EQ(k.Open("Software\\Quelt JQ", true) && k.WriteInt("Mode", 1),
               root == RootKey::CurrentUser);
   }
