@@ -84,22 +84,25 @@ class WineCli : public ::testing::Test {
 };
 
 // The ways to the emulator: built in, the DLLs by their paths, and as QueltUSB.dll beside a copy
-// of the program. On each, a write and a verify in another process, which maps the file again.
+// of the program. On each, a write and a verify in another process, which maps the file again, and
+// an emulator that refuses to open.
 TEST_F(WineCli, WriteAndVerifyOnEveryWayToTheEmulator) {
   for (const std::string way :
        {"@CLI --adapter sim:", "@CLI --adapter @CDECL", "@CLI --adapter @STDCALL",
         "@/cdecl/quelt-flasher-cli.exe", "@/stdcall/quelt-flasher-cli.exe"}) {
     const std::string flash = dir_ + "/flash-" + std::to_string(runs_);
     const std::string sim = "large,flash=" + Win(flash);
-    for (const auto& [command, message] :
-         {std::pair{"write", "Write complete!"}, {"verify", "Verify OK!"}}) {
+    for (const auto& [options, command, exit, message] :
+         {std::tuple{sim, "write @/ctrl.qlz", 0, "Write complete!"},
+          {sim, "verify @/ctrl.qlz", 0, "Verify OK!"},
+          {std::string("large,bogus=1"), "identify", 3, "bogus"}}) {  // the adapter's open fails
       SCOPED_TRACE(way + " " + command);
       const bool builtin = way.ends_with("sim:");
       const ProcessResult result =
-          Run(way + (builtin ? sim : "") + " " + command + " @/ctrl.qlz",
-              {{"QUELT_SIM", builtin ? std::optional<std::string>() : sim}});
-      EXPECT_EQ(0, result.exit_status) << result.err;
-      EXPECT_NE(std::string::npos, result.out.find(message)) << result.out << result.err;
+          Run(way + (builtin ? options : "") + " " + command,
+              {{"QUELT_SIM", builtin ? std::optional<std::string>() : options}});
+      EXPECT_EQ(exit, result.exit_status) << result.out << result.err;
+      EXPECT_NE(std::string::npos, (result.out + result.err).find(message)) << result.err;
     }
     const test::Bytes chip = ReadFile(flash);
     ASSERT_EQ(0x200000u, chip.size());
