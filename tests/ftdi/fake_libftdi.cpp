@@ -1,12 +1,11 @@
-// A stand-in for libftdi1.so.2 (tests put its folder first on LD_LIBRARY_PATH): a simulated FTDI
-// device in synchronous bit-bang mode driving the chip emulator. Each byte put out samples the
-// pins as they were before it. Samples go to the reads in flight in the order they were submitted;
-// with none in flight the device holds `tx` samples and `rx` bytes, and where a real device would
-// stall until libftdi's timeout, the transfer fails. A read that ends on a packet not full waits
-// for the latency timer. QUELT_FAKE_FTDI, read at each ftdi_new, items separated by ';':
-// dev=VID:PID:SERIAL:DESCRIPTION (repeatable, in bus order); chip=OPTIONS as after "sim:" (large);
-// rx=N, tx=N (128, 384); packet=N (62); latency=US (0); pace (bytes go out at the byte clock in
-// real time); denied (opening fails as libusb_open() does without permission).
+// A stand-in for libftdi1.so.2 (tests put its folder first on LD_LIBRARY_PATH): an FTDI device in
+// synchronous bit-bang mode driving the chip emulator; each byte put out samples the pins as they
+// were before it. Samples go to the reads in flight, oldest first; with none in flight the device
+// holds `tx` samples and `rx` bytes, and where a real device would stall, the transfer fails. A
+// read that ends on a packet not full waits for the latency timer. QUELT_FAKE_FTDI, read at each
+// ftdi_new, items separated by ';': dev=VID:PID:SERIAL:DESCRIPTION (repeatable, in bus order);
+// chip=OPTIONS as after "sim:" (large); rx=N, tx=N (128, 384); packet=N (62); latency=US (0);
+// pace (bytes go out at the byte clock in real time); denied (libusb_open() without permission).
 #include <ftdi.h>
 
 #include <algorithm>

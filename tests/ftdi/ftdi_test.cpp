@@ -27,8 +27,6 @@ const Row kRows[] = {
     {"dev=0403:6001:A1:FT232R USB UART;chip=large", "", "", ChipLarge},
     {"dev=0403:6014:H1:Single RS232-HS;chip=base", ",clock=600000", "", ChipBase, 600000},
     {"dev=0403:6010:D1:Dual RS232-HS;chip=alt", ",clock=1000", "", ChipAlt, 1000},
-    {"dev=0403:6001:A1:X;chip=none", "", "", ChipNone},
-    {"dev=0403:6001:A1:X;chip=large,stuck=high", "", "", ChipNone},
     {"dev=0403:6001:A1:X;rx=1;tx=1;packet=1;chip=base", ",clock=10000000", "", ChipBase, 10000000},
     {"dev=0403:6001:A1:X;dev=1234:abcd:Z9:Y", ":1234:abcd", "", ChipLarge},
     {"dev=0403:6001:A1:X;dev=1234:abcd:Z9:Y", ":0x1234:0XABCD", "", ChipLarge},
@@ -106,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(Devices, FtdiRow, ::testing::ValuesIn(kRows));
 TEST(FtdiName, OnlyFtdiAndItsOptionsNameTheBackend) {
   EXPECT_TRUE(IsFtdiAdapterName("ftdi") && IsFtdiAdapterName("ftdi:0403:6001") &&
               IsFtdiAdapterName("ftdi,index=1"));
-  EXPECT_FALSE(IsFtdiAdapterName("ftdix") || IsFtdiAdapterName("sim") || IsFtdiAdapterName("Ftdi"));
+  EXPECT_FALSE(IsFtdiAdapterName("ftdix") || IsFtdiAdapterName("Ftdi"));
 }
 
 }  // namespace

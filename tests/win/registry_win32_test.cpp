@@ -10,21 +10,17 @@
 namespace quelt {
 namespace {
 
-struct Stored {
-  DWORD type;  // 0: no key
-  std::vector<uint8_t> data;
-  bool operator==(const Stored&) const = default;
-};
-
+// The value's type (0: none) and bytes.
+using Stored = std::pair<DWORD, std::vector<uint8_t>>;
 Stored Load() {
-  Stored value{0, std::vector<uint8_t>(16)};
-  DWORD size = static_cast<DWORD>(value.data.size());
-  if (RegGetValueA(HKEY_CURRENT_USER, kSettingsKeyPath, kSafeModeValue, RRF_RT_ANY, &value.type,
-                   value.data.data(), &size) != ERROR_SUCCESS) {
+  DWORD type = 0, size = 16;
+  std::vector<uint8_t> data(size);
+  if (RegGetValueA(HKEY_CURRENT_USER, kSettingsKeyPath, kSafeModeValue, RRF_RT_ANY, &type,
+                   data.data(), &size) != ERROR_SUCCESS) {
     return {0, {}};
   }
-  value.data.resize(size);
-  return value;
+  data.resize(size);
+  return {type, data};
 }
 
 TEST(Registry, ReadAsTheWindowAndTheCommandLineReadItAndSavedAsBinary) {
@@ -34,23 +30,22 @@ TEST(Registry, ReadAsTheWindowAndTheCommandLineReadItAndSavedAsBinary) {
     bool command_line;
   } cases[] = {
       {{0, {}}, StoredSafeMode::Missing, false},
-      {{REG_BINARY, {0, 0, 0, 0}}, StoredSafeMode::Off, false},
       {{REG_BINARY, {1, 0, 0, 0}}, StoredSafeMode::On, true},
       {{REG_DWORD, {1, 0, 0, 0}}, StoredSafeMode::On, true},
       {{REG_BINARY, {2, 0, 0, 0}}, StoredSafeMode::Unchanged, true},
-      {{REG_BINARY, {0, 0, 0, 1}}, StoredSafeMode::Unchanged, true},
       {{REG_BINARY, {1, 0, 0, 0, 0, 0, 0, 0}}, StoredSafeMode::Off, false},  // too long
       {{REG_BINARY, {1}}, StoredSafeMode::On, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
     RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKeyPath);
-    if (c.stored.type) {
+    if (c.stored.first) {
       HKEY key = nullptr;
       ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, 0,
                                                KEY_ALL_ACCESS, nullptr, &key, nullptr));
-      EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, kSafeModeValue, 0, c.stored.type,
-                                              c.stored.data.data(), DWORD(c.stored.data.size())));
+      EXPECT_EQ(ERROR_SUCCESS,
+                RegSetValueExA(key, kSafeModeValue, 0, c.stored.first, c.stored.second.data(),
+                               DWORD(c.stored.second.size())));
       RegCloseKey(key);
     }
     EXPECT_EQ(c.window, ReadStoredSafeMode());
