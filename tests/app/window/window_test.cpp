@@ -34,6 +34,7 @@
 #include "app/paint/templates.h"
 #include "image/image_store.h"
 #include "link/chip_type.h"
+#include "link/erase.h"
 #include "link/program.h"
 #include "link/sim/sim_adapter.h"
 #include "link/work_buffer.h"
@@ -229,10 +230,9 @@ class Tool : public Adapter {
       } else if (qobject_cast<AboutDlg*>(w)) {
         entry = "about:" + entry + ":" + Font(w) + ":" + Geometry(w);
         for (QLabel* label : w->findChildren<QLabel*>()) {
-          const QSize icon = label->pixmap().size();
-          entry += ":" + (label->pixmap().isNull()
-                              ? label->text().toStdString()
-                              : std::to_string(icon.width()) + "x" + std::to_string(icon.height()));
+          const QPixmap icon = label->pixmap();
+          entry += ":" + (icon.isNull() ? label->text().toStdString()
+                                        : "icon " + std::to_string(icon.width()));
         }
         Add(entry);
         if (held != w) w->findChild<QPushButton*>()->click();
@@ -354,7 +354,7 @@ const std::string kFileError = "box:quelt-flasher:W:win:N:File error|";
 const std::string kEnd = "title:Quelt Flasher USB 1.0|closed|idle|freed";
 const std::string kAbout =
     "about:About Quelt Flasher USB:W:win:Liberation Sans "
-    "11:317x73;20,16,32,32;66,20,117,13;218,24,75,26:32x32:Quelt Flasher USB 1.0|";
+    "11:317x73;20,16,32,32;66,20,117,13;218,24,75,26:icon 32:Quelt Flasher USB 1.0|";
 // A write and a verify of `n` bytes on the large chip that end well.
 std::string Written(const std::string& n) {
   return kOmbrix + kBusyW + "range:" + n + "|pos:0|" + kErasing + "idle|" + kWriting +
@@ -402,6 +402,21 @@ const Row kRows[] = {
          "range:1024|pos:0|" + kErasing + "idle|" + kWriting + kNoMemory + kEndW + kOmbrix +
          kBusyV + "range:1024|pos:0|" + kVerifying + "pos:1024|" + kNoMemory + kEndV + kTitle +
          "closed|idle|freed|flash:erased"},
+    // The erase times out, so the verify finds the flash as it was.
+    {"EraseNeverEnds", "large,erase-polls=1000000,flash=Z",
+     [](Tool& t) {
+       t.Drop({t.Image(1024)});
+       SetEraseTimeout(std::chrono::milliseconds(30));
+       t.Press(kW), t.Press(kV);
+       SetEraseTimeout(std::chrono::seconds(30));
+     },
+     kShown + "drop|" + kLoaded + "1 KBytes read|" + kTitle + kOmbrix + kBusyW +
+         "range:1024|pos:0|" + kErasing +
+         "idle|box:Erase error:W:win:C:The chip did not finish erasing. Nothing was "
+         "programmed.|say:Erase error|idle|" +
+         kEndW + kOmbrix + kBusyV + "range:1024|pos:0|" + kVerifying +
+         "io|pos:0|io|pos:1024|box:Verify Error!:W:win:W:Data mismatch|say:Verify Error|idle|" +
+         kEndV + kTitle + "closed|idle|freed|flash:other"},
     // A failed worker start, then a press that lands as a run ends (after the worker cleared the
     // cancel request, before it cleared the busy flag): the next run is not cancelled.
     {"WriteVerify", "large,flash=Z",
