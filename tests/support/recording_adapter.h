@@ -21,6 +21,7 @@ class RecordingAdapter : public Adapter {
   // Reads deliver these bytes in order, then 0 as an absent adapter does.
   void ScriptReads(std::vector<uint8_t> inputs) { reads_.assign(inputs.begin(), inputs.end()); }
   std::vector<AdapterCall> Calls() const { return calls_; }
+  void Clear() { calls_.clear(); }
 
   uint32_t Open() override { return Add({AdapterCall::Open, 0, 0, {}}); }
   uint32_t Speed(int32_t speed) override { return Add({AdapterCall::Speed, speed, 0, {}}); }
