@@ -307,6 +307,10 @@ TEST(AdapterChoiceTest, EmulatorOrLibraryByName) {
   EXPECT_NE(ChooseAdapter("libm.so.6").error.find("QueltAdapterOpen"), std::string::npos);
   TempDir dir;
   ScopedEnv log("QUELT_RECORD_LOG", dir.File("log"));
+  // Each library keeps one emulator, made from QUELT_SIM at its first call: here a flash file for
+  // the recording one, options it must refuse (an absent adapter, not a default chip) for the
+  // other.
+  ScopedEnv sim("QUELT_SIM", "large,flash=" + dir.File("flash"));
   const AdapterChoice record = ChooseAdapter(QUELT_RECORD_LIBRARY);
   uint8_t bytes[] = {0x0D, 0x1D};
   uint32_t written = 0;
@@ -314,9 +318,13 @@ TEST(AdapterChoiceTest, EmulatorOrLibraryByName) {
   record.adapter->Speed(2);
   record.adapter->Write(bytes, 2, &written);
   record.adapter->Read(bytes);
+  EXPECT_EQ(bytes[0], 0x80);
+  EXPECT_EQ(ReadFile(dir.File("flash")).size(), 0x200000u);
   const Bytes text = ReadFile(dir.File("log"));
   EXPECT_EQ(std::string(text.begin(), text.end()),
             "open 0\nspeed 2\nwrite 2 083ca707b4f3f91f 0d 1d\nread 80\n");
+  ScopedEnv refused("QUELT_SIM", "large,bogus=1");
+  EXPECT_NE(ChooseAdapter(QUELT_SIM_LIBRARY).adapter->Open(), 0u);
   std::string error;  // a flash file of another size is refused, naming the file
   EXPECT_FALSE(SimAdapter::Create("base,flash=" + dir.File("log"), &error));
   EXPECT_NE(error.find(dir.File("log")), std::string::npos) << error;
