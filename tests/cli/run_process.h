@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -57,6 +58,7 @@ inline ProcessResult RunProcess(const ProcessRun& run) {
     for (const auto& [name, value] : run.env)
       value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
     execv(args[0], args.data());
+    std::perror(args[0]);  // in the run's standard error, where the test looks
     _exit(127);
   }
   const auto deadline = std::chrono::steady_clock::now() + run.timeout;

@@ -531,8 +531,8 @@ const Row kRows[] = {
        t.Add("wrong pixels:" + std::to_string(wrong));
      },
      kShown + kAbout + kAbout + "status:Ready|status:Ready\n|same|wrong pixels:0|" + kEnd},
-    // Adapters named by QUELT_ADAPTER: refused (never a fall-back to another), an FTDI one
-    // through the stand-in libftdi1, and an absent FTDI one.
+    // Adapters named by QUELT_ADAPTER: refused (never a fall-back to another), and an FTDI one
+    // with no device behind the stand-in libftdi1.
     {"AdapterNameRefused", "", [](Tool& t) { t.Press(kW); },
      kShown.substr(5) + kNotFound.substr(5) +
          "title:Quelt Flasher USB 1.0|closed|freed|stderr:adapter: emulator option "
