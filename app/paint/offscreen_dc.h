@@ -1,7 +1,8 @@
 // The off-screen surface of one paint. Built over the paint context, it takes the paint's clip
-// box, makes a buffer of just that box, and fills it with the paint context's background colour;
-// drawing at the paint context's coordinates then lands in the buffer. Its destruction copies the
-// buffer to the paint context in one transfer, so a paint reaches the window in one step.
+// box, makes a colour buffer of just that box, and fills it with the paint context's background
+// colour; drawing at the paint context's coordinates then lands in the buffer. Its destruction
+// copies the buffer to the paint context in one transfer, so a paint reaches the window in one
+// step.
 //
 //   PaintDC dc(client, update);
 //   dc.SetBkColor(button_face);
@@ -24,9 +25,6 @@ class OffscreenDC : public DC {
 
   OffscreenDC(const OffscreenDC&) = delete;
   OffscreenDC& operator=(const OffscreenDC&) = delete;
-
-  // The target's clip box in its logical units: what this surface covers.
-  const RECT& Area() const { return m_rect; }
 
  private:
   Bitmap m_bitmap;                // the buffer, the size of the area

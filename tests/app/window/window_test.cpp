@@ -1,8 +1,7 @@
-// The window driven as its user drives it, on Qt's offscreen platform, through the tool's own
-// start-up and shutdown, mostly on the chip emulator. Status texts, buttons, progress, boxes
-// (icon, modality, owner), file dialogs, About boxes and the adapter calls the window decides
-// (open, speed, other traffic, the idle symbol) go to one log in order, compared with a literal
-// log. Presses and closes during each phase of a run are the threaded part (label `threads`).
+// The window driven as its user drives it, offscreen, through the tool's own start-up and
+// shutdown, mostly on the chip emulator. Status texts, buttons, progress, boxes, file dialogs,
+// About boxes and the adapter calls the window decides go to one log in order, compared with a
+// literal log. Presses and closes during each phase of a run are the threaded part (`threads`).
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -30,7 +29,6 @@
 #include "app/control_ids.h"
 #include "app/flasher_app.h"
 #include "app/flasher_dlg.h"
-#include "app/paint/skin.h"
 #include "app/paint/templates.h"
 #include "image/image_store.h"
 #include "link/chip_type.h"
@@ -51,13 +49,11 @@ bool WaitFor(const std::function<bool()>& condition, int ms = 30000) {
   return QTest::qWaitFor(condition, ms);
 }
 
-std::string Font(const QWidget* w) {
-  return QFontInfo(w->font()).family().toStdString() + " " + std::to_string(w->font().pixelSize());
-}
-
-// A widget's size, then where each of its children sits.
-std::string Geometry(const QWidget* w) {
-  std::string text = std::to_string(w->width()) + "x" + std::to_string(w->height());
+// A widget's font and size, then where each of its children sits.
+std::string Look(const QWidget* w) {
+  std::string text = QFontInfo(w->font()).family().toStdString() + " " +
+                     std::to_string(w->font().pixelSize()) + ":" + std::to_string(w->width()) +
+                     "x" + std::to_string(w->height());
   for (const QWidget* child : w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
     const QRect r = child->geometry();
     text += ";" + std::to_string(r.x()) + "," + std::to_string(r.y()) + "," +
@@ -82,7 +78,7 @@ class Tool : public Adapter {
   std::unique_ptr<SimAdapter> sim;
   QString file_choice;                 // the file dialog's answer; empty: cancelled
   std::function<void()> after_choice;  // once the dialog has taken it
-  QStringList hold;                    // captions of boxes left open until Release()
+  QStringList hold;                    // captions of boxes left open
   QPointer<QWidget> held;
   Bytes image;
 
@@ -169,10 +165,6 @@ class Tool : public Adapter {
     file_choice = QString::fromStdString(path);
     dlg->Command(kLoadBiosCommand)->trigger();
   }
-  void Release() {
-    hold.clear();
-    if (auto* box = qobject_cast<QMessageBox*>(held)) box->button(QMessageBox::Ok)->click();
-  }
   std::string Safe() const {
     const char* stored[] = {"off", "on", "unchanged", "missing"};
     return std::string("mark") + "-+"[dlg->Command(kSafeModeCommand)->isChecked()] + " safe" +
@@ -204,10 +196,18 @@ class Tool : public Adapter {
         auto* focus = qobject_cast<QPushButton*>(dlg->focusWidget());
         auto* top = qobject_cast<QPushButton*>(
             dlg->Client()->childAt(kFlasherControls[0].Pixels().center()));
-        Add("shown:" + Font(dlg->Client()) + ":" + "NWA"[dlg->windowModality()] + ":" +
+        Add(std::string("shown:") + "NWA"[dlg->windowModality()] + ":" +
             (focus ? focus->text().toStdString() : "?") + ":" +
-            (top ? top->text().toStdString() : "?") + ":" + Geometry(dlg->Client()));
-        Connect();
+            (top ? top->text().toStdString() : "?") + ":" + Look(dlg->Client()));
+        QObject::connect(dlg, &FlasherDlg::statusTextSet, [this](const QString& text) {
+          Add("status:" + (text == QString(110, ' ') ? "<blank>" : text.toStdString()));
+        });
+        QObject::connect(dlg, &FlasherDlg::buttonChanged, [this] { Add("btn:" + Buttons()); });
+        QObject::connect(dlg, &FlasherDlg::progressRangeSet,
+                         [this](int high) { Add("range:" + std::to_string(high)); });
+        QObject::connect(dlg, &FlasherDlg::progressSet,
+                         [this](int pos) { Add("pos:" + std::to_string(pos)); });
+        QObject::connect(dlg, &QDialog::finished, [this] { Add("closed"); });
         // A timer of its own: this one goes on answering while `act` waits.
         QTimer::singleShot(0, dlg, [this] {
           act_(*this);
@@ -228,7 +228,7 @@ class Tool : public Adapter {
         Add("box:" + entry + ":" + "NIWCQ"[box->icon()] + ":" + box->text().toStdString());
         if (held != w) box->button(QMessageBox::Ok)->click();
       } else if (qobject_cast<AboutDlg*>(w)) {
-        entry = "about:" + entry + ":" + Font(w) + ":" + Geometry(w);
+        entry = "about:" + entry + ":" + Look(w);
         for (QLabel* label : w->findChildren<QLabel*>()) {
           const QPixmap icon = label->pixmap();
           entry += ":" + (icon.isNull() ? label->text().toStdString()
@@ -254,17 +254,6 @@ class Tool : public Adapter {
       }
     }
   }
-  void Connect() {
-    QObject::connect(dlg, &FlasherDlg::statusTextSet, [this](const QString& text) {
-      Add("status:" + (text == QString(110, ' ') ? "<blank>" : text.toStdString()));
-    });
-    QObject::connect(dlg, &FlasherDlg::buttonChanged, [this] { Add("btn:" + Buttons()); });
-    QObject::connect(dlg, &FlasherDlg::progressRangeSet,
-                     [this](int high) { Add("range:" + std::to_string(high)); });
-    QObject::connect(dlg, &FlasherDlg::progressSet,
-                     [this](int pos) { Add("pos:" + std::to_string(pos)); });
-    QObject::connect(dlg, &QDialog::finished, [this] { Add("closed"); });
-  }
 
   std::function<void(Tool&)> act_;
   QStringList texts_;
@@ -274,19 +263,14 @@ class Tool : public Adapter {
   bool fail_open_ = false;
 };
 
-// ---- One run of the tool per row, with its whole log ----
-
 struct Row {
   const char* name;
   const char* sim;
   std::function<void(Tool&)> act;
   std::string log;
-  int stored = -1;                // the safe mode stored before start-up; -1: nothing stored
-  const char* adapter = nullptr;  // QUELT_ADAPTER and QUELT_FAKE_FTDI, for rows without `sim`
-  const char* fake = nullptr;
+  int stored = -1;                       // the safe mode stored before start-up; -1: nothing stored
+  std::optional<std::string> adapter{};  // QUELT_ADAPTER, for rows without `sim`
 };
-
-void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
 class ToolTest : public ::testing::TestWithParam<Row> {};
 
@@ -294,14 +278,11 @@ TEST_P(ToolTest, LogsWhatTheUserSeesInOrder) {
   const Row& row = GetParam();
   Tool tool;
   if (row.stored >= 0) SaveSafeMode(row.stored);
-  auto value = [](const char* v) { return v ? std::optional<std::string>(v) : std::nullopt; };
-  ScopedEnv adapter("QUELT_ADAPTER", value(row.adapter)), fake("QUELT_FAKE_FTDI", value(row.fake));
+  ScopedEnv adapter("QUELT_ADAPTER", row.adapter);
   tool.Run(row.sim, row.act);
   Log expected;
-  for (size_t at = 0, bar; at <= row.log.size(); at = bar + 1) {
-    bar = std::min(row.log.find('|', at), row.log.size());
-    expected.push_back(row.log.substr(at, bar - at));
-  }
+  for (const QString& e : QString::fromStdString(row.log).split('|'))
+    expected.push_back(e.toStdString());
   EXPECT_EQ(tool.Entries(), expected);
 }
 
@@ -309,7 +290,7 @@ TEST_P(ToolTest, LogsWhatTheUserSeesInOrder) {
 // vertical one, each edge rounded to the nearest pixel, halves up; the group box goes first
 // (behind the rest). About's icon control takes the 32 x 32 of its icon.
 const std::string kShown =
-    "idle|shown:Liberation Sans 11:W:Write:Write:354x153;9,0,207,124;23,29,90,23;120,29,83,23;12,"
+    "idle|shown:W:Write:Write:Liberation Sans 11:354x153;9,0,207,124;23,29,90,23;120,29,83,23;12,"
     "138,332,13;23,72,180,29;11,132,333,1|";
 const std::string kNotFound =
     "open|box:Quelt USB Adapter not found:W:win:C:Quelt USB Adapter not found!\nMake sure it's "
@@ -320,29 +301,16 @@ const std::string kNoChip =
     "Adapter was detected, but can't communicate with a Quelt JQ or Quelt JQ Ombrix chip.\nMake "
     "sure the DIP switch 2 is ON (Programming mode) and that JQ is turned on.|idle|";
 const std::string kUnknown =
-    "open|speed:2|io|box:Connection error:W:win:C:Unkown version of Quelt JQ detected.\nGet the "
+    "open|speed:3|io|box:Connection error:W:win:C:Unkown version of Quelt JQ detected.\nGet the "
     "latest version of this software.|idle|";
 const std::string kOmbrix = "open|speed:2|io|say:Connected to the Quelt JQ Ombrix|";
 const std::string kJq = "open|speed:2|io|say:Connected to the Quelt JQ|";
-const std::string kBusyW =
-    "btn:Write-,Verify+|btn:Write-,Verify-|btn:Cancel-,Verify-|btn:Cancel+,Verify-|";
-const std::string kBusyV =
-    "btn:Write-,Verify+|btn:Write-,Verify-|btn:Write-,Cancel-|btn:Write-,Cancel+|";
 const std::string kEndW =
     "btn:Write+,Verify-|btn:Write+,Verify-|btn:Write+,Verify-|btn:Write+,Verify+|";
 const std::string kEndV =
     "btn:Write-,Cancel+|btn:Write+,Cancel+|btn:Write+,Verify+|btn:Write+,Verify+|";
-const std::string kErasing = "say:Erasing the chip, please wait...|";
-const std::string kWriting = "say:Writing...|";
-const std::string kVerifying = "say:Verifying, please wait...|";
-const std::string kSuccess =
-    "box:Success:N:-:I:Write complete!\nDon't forget to exit programming mode by switching off DIP "
-    "switch 2!|";
-const std::string kFinished = "say:Writing data - Finished|";
-const std::string kVerifyOk = "box:Verify OK!:W:win:I:No error detected|say:Verify OK|";
 const std::string kNoMemory =
-    "box:Error:W:win:C:Not enough memory for this operation.|say:Not enough "
-    "memory|idle|";
+    "box:Error:W:win:C:Not enough memory for this operation.|say:Not enough memory|idle|";
 const std::string kDialog =
     "dialog:Please select a Quelt JQ Bios file:W:win:Bios files (*.qlz);All;Bios files (*.qlz):*|";
 const std::string kLoaded = "status:The bios file has been loaded successfully - ";
@@ -351,34 +319,48 @@ const std::string kGood = "title:Quelt Flasher USB - 'Good' loaded|";
 const std::string kRead = "box:Error while reading file:W:win:C:";
 const std::string kDropFailed = "box:quelt-flasher:W:win:W:Error while reading input file|";
 const std::string kFileError = "box:quelt-flasher:W:win:N:File error|";
+const std::string kNoAdapter = kShown.substr(5) + kNotFound.substr(5) +
+                               "title:Quelt Flasher USB 1.0|closed|freed|stderr:adapter: ";
 const std::string kEnd = "title:Quelt Flasher USB 1.0|closed|idle|freed";
 const std::string kAbout =
-    "about:About Quelt Flasher USB:W:win:Liberation Sans "
-    "11:317x73;20,16,32,32;66,20,117,13;218,24,75,26:icon 32:Quelt Flasher USB 1.0|";
-// A write and a verify of `n` bytes on the large chip that end well.
-std::string Written(const std::string& n) {
-  return kOmbrix + kBusyW + "range:" + n + "|pos:0|" + kErasing + "idle|" + kWriting +
-         "io|pos:0|io|" + kSuccess + "pos:" + n + "|" + kFinished + "idle|" + kEndW;
+    "about:About Quelt Flasher USB:W:win:Liberation Sans 11:317x73;20,16,32,32;66,20,117,13;218,"
+    "24,75,26:icon 32:Quelt Flasher USB 1.0|";
+// The start of a write and of a verify of `n` bytes once the chip answers.
+std::string WriteStart(const std::string& n) {
+  return "btn:Write-,Verify+|btn:Write-,Verify-|btn:Cancel-,Verify-|btn:Cancel+,Verify-|range:" +
+         n + "|pos:0|say:Erasing the chip, please wait...|idle|";
+}
+std::string VerifyStart(const std::string& n) {
+  return "btn:Write-,Verify+|btn:Write-,Verify-|btn:Write-,Cancel-|btn:Write-,Cancel+|range:" + n +
+         "|pos:0|say:Verifying, please wait...|";
+}
+// Runs that end well; `middle`: the programming's traffic and progress.
+std::string Written(const std::string& n, const std::string& middle = "io|pos:0|io|") {
+  return WriteStart(n) + "say:Writing...|" + middle + "box:Success:N:-:I:Write complete!\nDon't " +
+         "forget to exit programming mode by switching off DIP switch 2!|pos:" + n +
+         "|say:Writing data - Finished|idle|" + kEndW;
 }
 std::string Verified(const std::string& n) {
-  return kOmbrix + kBusyV + "range:" + n + "|pos:0|" + kVerifying + "io|pos:0|io|pos:" + n + "|" +
-         kVerifyOk + "idle|" + kEndV;
+  return VerifyStart(n) + "io|pos:0|io|pos:" + n +
+         "|box:Verify OK!:W:win:I:No error detected|say:Verify OK|idle|" + kEndV;
 }
 
 const Row kRows[] = {
     // Enter presses a focused button; without one it ends the window.
     {"NotFound", "!large",
      [](Tool& t) {
-       t.Press(kW), t.Press(kV);
+       t.Add(t.Safe()), t.Press(kW), t.Press(kV);
        t.dlg->activateWindow();
        t.dlg->Button(kV)->setFocus();
        QTest::keyClick(t.dlg->Button(kV), Qt::Key_Return);
        t.dlg->Button(kV)->clearFocus();
        QTest::keyClick(t.dlg, Qt::Key_Return);
      },
-     kShown + kNotFound + kNotFound + kNotFound + "closed|title:Quelt Flasher USB 1.0|idle|freed"},
-    {"UnknownVersion", "alt", [](Tool& t) { t.Press(kW), t.Press(kV); },
-     kShown + kUnknown + kUnknown + kEnd},
+     kShown + "mark+ safe+ stored:unchanged|" + kNotFound + kNotFound + kNotFound +
+         "closed|title:Quelt Flasher USB 1.0|idle|freed",
+     2},
+    {"UnknownVersion", "alt", [](Tool& t) { t.Add(t.Safe()), t.Press(kW), t.Press(kV); },
+     kShown + "mark+ safe+ stored:on|" + kUnknown + kUnknown + kEnd, 1},
     {"SmallChip", "base",
      [](Tool& t) {
        t.Drop({t.Image(131073)}), t.Press(kW), t.Press(kV);
@@ -389,19 +371,8 @@ const Row kRows[] = {
          "such a big bios.\n|status:File too big.\n|idle|open|speed:2|io|box:Not Yet "
          "Implemented:W:win:W:This feature is only implemented for Quelt JQ Ombrix for "
          "now...|idle|drop|" +
-         kLoaded + "128 KBytes read|" + kTitle + kJq + kBusyW + "range:131072|pos:0|" + kErasing +
-         "idle|" + kWriting + "pos:0..130560|io|" + kSuccess + "pos:131072|" + kFinished + "idle|" +
-         kEndW + kTitle + "closed|idle|freed|flash:image"},
-    {"NoMemory", "large,flash=Z",
-     [](Tool& t) {
-       t.Drop({t.Image(1024)});
-       SetWorkBufferAllocatorForTests([](std::size_t) -> void* { return nullptr; });
-       t.Press(kW), t.Press(kV);
-     },
-     kShown + "drop|" + kLoaded + "1 KBytes read|" + kTitle + kOmbrix + kBusyW +
-         "range:1024|pos:0|" + kErasing + "idle|" + kWriting + kNoMemory + kEndW + kOmbrix +
-         kBusyV + "range:1024|pos:0|" + kVerifying + "pos:1024|" + kNoMemory + kEndV + kTitle +
-         "closed|idle|freed|flash:erased"},
+         kLoaded + "128 KBytes read|" + kTitle + kJq + Written("131072", "pos:0..130560|io|") +
+         kTitle + "closed|idle|freed|flash:image"},
     // The erase times out, so the verify finds the flash as it was.
     {"EraseNeverEnds", "large,erase-polls=1000000,flash=Z",
      [](Tool& t) {
@@ -410,17 +381,21 @@ const Row kRows[] = {
        t.Press(kW), t.Press(kV);
        SetEraseTimeout(std::chrono::seconds(30));
      },
-     kShown + "drop|" + kLoaded + "1 KBytes read|" + kTitle + kOmbrix + kBusyW +
-         "range:1024|pos:0|" + kErasing +
-         "idle|box:Erase error:W:win:C:The chip did not finish erasing. Nothing was "
+     kShown + "drop|" + kLoaded + "1 KBytes read|" + kTitle + kOmbrix + WriteStart("1024") +
+         "box:Erase error:W:win:C:The chip did not finish erasing. Nothing was "
          "programmed.|say:Erase error|idle|" +
-         kEndW + kOmbrix + kBusyV + "range:1024|pos:0|" + kVerifying +
+         kEndW + kOmbrix + VerifyStart("1024") +
          "io|pos:0|io|pos:1024|box:Verify Error!:W:win:W:Data mismatch|say:Verify Error|idle|" +
          kEndV + kTitle + "closed|idle|freed|flash:other"},
-    // A failed worker start, then a press that lands as a run ends (after the worker cleared the
-    // cancel request, before it cleared the busy flag): the next run is not cancelled.
-    {"WriteVerify", "large,flash=Z",
+    // No memory for a run; a failed worker start, then a press that lands as a run ends (after
+    // the worker cleared the cancel request, before it cleared the busy flag): the next run is
+    // not cancelled.
+    {"NoMemoryWriteVerify", "large,flash=Z",
      [](Tool& t) {
+       t.Drop({t.Image(1024)});
+       SetWorkBufferAllocatorForTests([](std::size_t) -> void* { return nullptr; });
+       t.Press(kW), t.Press(kV);
+       SetWorkBufferAllocatorForTests(nullptr);
        t.Drop({t.Image(5000)});
        t.dlg->FailNextWorkerStartForTests();
        t.Press(kW);
@@ -430,126 +405,93 @@ const Row kRows[] = {
        t.Add(t.dlg->CancelRequested() ? "cancel asked" : "no cancel");
        t.Press(kW), t.Press(kV);
      },
-     kShown + "drop|" + kLoaded + "4 KBytes read|" + kTitle + kOmbrix +
+     kShown + "drop|" + kLoaded + "1 KBytes read|" + kTitle + kOmbrix + WriteStart("1024") +
+         "say:Writing...|" + kNoMemory + kEndW + kOmbrix + VerifyStart("1024") + "pos:1024|" +
+         kNoMemory + kEndV + "drop|" + kLoaded + "4 KBytes read|" + kTitle + kOmbrix +
          "idle|box:Error:W:win:C:The operation could not be started.|say:Ready|"
          "cancel asked|" +
-         Written("5000") + Verified("5000") + kTitle + "closed|idle|freed|flash:image"},
-    {"WriteAsksForAnImage", "large",
-     [](Tool& t) {
-       t.Press(kW);  // the dialog is cancelled
-       t.file_choice = QString::fromStdString(t.Image(700, "TestBios", "chosen.QLZ"));
-       t.Press(kW);
-     },
-     kShown + kOmbrix + kDialog + "idle|" + kOmbrix + kDialog + kLoaded + "0 KBytes read|" +
-         Written("700").substr(kOmbrix.size()) + kTitle + "closed|idle|freed|flash:image"},
+         kOmbrix + Written("5000") + kOmbrix + Verified("5000") + kTitle +
+         "closed|idle|freed|flash:image"},
     // A file that fails the test open (a device, a file gone once chosen) leaves the image; one
-    // that cannot be read leaves it when dropped and clears it through the menu.
-    {"UnreadableFiles", "large",
+    // that cannot be read leaves it when dropped and clears it through the menu. Names show in
+    // the title as they stand; files that are no image leave the image. Without an image, Write
+    // asks for one.
+    {"FilesAndTitles", "large",
      [](Tool& t) {
        const std::string big = t.Image(0x200001, "Big", "big.qlz"), gone = t.Image(9, "", "g.qlz");
        t.Drop({t.Image(2000, "Good")});
        t.Load("/dev/null");
        t.after_choice = [gone] { std::filesystem::remove(gone); };
        t.Load(gone);
-       t.after_choice = nullptr;
        t.Drop({big}), t.Drop({t.dir.File("missing.qlz")});
        t.Add(std::to_string(ImageSize()) + (t.dlg->ImageLoaded() ? " loaded" : " not loaded"));
        t.Load(big);
        t.Add(t.dlg->ImageLoaded() ? "loaded" : "not loaded");
-     },
-     kShown + "drop|" + kLoaded + "1 KBytes read|" + kGood + kDialog + kFileError + kDialog +
-         kFileError + "drop|" + kRead + "File too big|" + kDropFailed + kGood + "drop|" + kRead +
-         "Error while trying to open file|" + kDropFailed + kGood + "2000 loaded|" + kDialog +
-         kRead + "File too big|not loaded|" + kGood +
-         "closed|idle|freed|stdout:File too bigError while trying to open file\nFile too "
-         "big|flash:erased"},
-    {"DropsAndTitles", "large",
-     [](Tool& t) {
        t.Drop({t.Image(100, "a", "a.qlz"), t.Image(100, "b", "b.qlz")});
        for (const char* name : {"[*]", "a[*][*]b", "x[*]y[*]"}) t.Drop({t.Image(100, name)});
        WriteFile(t.dir.File("bad.qlz"), ImageBytes(100, "x", 1, "QELF"));
        WriteFile(t.dir.File("empty.qlz"), {});
        t.Drop({t.dir.File("bad.qlz")}), t.Drop({t.dir.File("empty.qlz")});
        t.Add(t.dlg->ImageLoaded() ? "loaded" : "not loaded");
+       t.file_choice.clear();
+       t.Press(kW);  // the dialog is cancelled
+       t.file_choice = QString::fromStdString(t.Image(700, "TestBios", "chosen.QLZ"));
+       t.Press(kW);
      },
-     kShown +
-         "drop|box:Open file:W:win:I:Please drag only one file at a time|title:Quelt Flasher USB "
-         "1.0|drop|" +
-         kLoaded + "0 KBytes read|title:Quelt Flasher USB - '[*]' loaded|drop|" + kLoaded +
-         "0 KBytes read|title:Quelt Flasher USB - 'a[*][*]b' loaded|drop|" + kLoaded +
+     kShown + "drop|" + kLoaded + "1 KBytes read|" + kGood + kDialog + kFileError + kDialog +
+         kFileError + "drop|" + kRead + "File too big|" + kDropFailed + kGood + "drop|" + kRead +
+         "Error while trying to open file|" + kDropFailed + kGood + "2000 loaded|" + kDialog +
+         kRead +
+         "File too big|not loaded|drop|box:Open file:W:win:I:Please drag only one file at a time|" +
+         kGood + "drop|" + kLoaded + "0 KBytes read|title:Quelt Flasher USB - '[*]' loaded|drop|" +
+         kLoaded + "0 KBytes read|title:Quelt Flasher USB - 'a[*][*]b' loaded|drop|" + kLoaded +
          "0 KBytes read|title:Quelt Flasher USB - 'x[*]y[*]' loaded|drop|box:Invalid "
          "File:W:win:W:This is not a valid Quelt BIOS|" +
          kDropFailed +
          "title:Quelt Flasher USB - 'x[*]y[*]' loaded|drop|status:Error with bios file : "
          "impossible to read or empty file|" +
-         kDropFailed +
-         "title:Quelt Flasher USB - 'x[*]y[*]' loaded|not loaded|title:Quelt Flasher USB - "
-         "'x[*]y[*]' loaded|closed|idle|freed|flash:erased"},
-    {"SafeModeFollowsTheMark", "none",
+         kDropFailed + "title:Quelt Flasher USB - 'x[*]y[*]' loaded|not loaded|" + kOmbrix +
+         kDialog + "idle|" + kOmbrix + kDialog + kLoaded + "0 KBytes read|" + Written("700") +
+         kTitle +
+         "closed|idle|freed|stdout:File too bigError while trying to open file\nFile too "
+         "big|flash:image"},
+    {"SafeModeAboutAndFace", "none",
      [](Tool& t) {
        for (int i = 0; i < 2; ++i) {
          t.Add(t.Safe());
          t.dlg->Command(kSafeModeCommand)->trigger(), t.Press(kW);
        }
        t.Add(t.Safe());
-     },
-     kShown + "mark- safe- stored:off|open|speed:3|" + kNoChip +
-         "mark+ safe+ stored:on|open|speed:2|" + kNoChip + "mark- safe- stored:off|" + kEnd},
-    {"StoredOff", "none", [](Tool& t) { t.Add(t.Safe()), t.Press(kW); },
-     kShown + "mark- safe- stored:off|open|speed:2|" + kNoChip + kEnd, 0},
-    {"StoredOn", "none", [](Tool& t) { t.Add(t.Safe()), t.Press(kW); },
-     kShown + "mark+ safe+ stored:on|open|speed:3|" + kNoChip + kEnd, 1},
-    {"StoredOther", "none", [](Tool& t) { t.Add(t.Safe()), t.Press(kW); },
-     kShown + "mark+ safe+ stored:unchanged|open|speed:3|" + kNoChip + kEnd, 2},
-    // About as often as asked; a trailing newline neither shows nor moves the status text.
-    {"AboutAndFace", "none",
-     [](Tool& t) {
+       // About as often as asked; a trailing newline neither shows nor moves the status text.
        for (int i = 0; i < 2; ++i) t.dlg->Command(kAboutCommand)->trigger();
        t.dlg->SetStatusDirect("Ready");
        const QImage plain = t.dlg->StatusLine()->grab().toImage();
        t.dlg->SetStatusDirect("Ready\n");
        t.Add(t.dlg->StatusLine()->grab().toImage() == plain ? "same" : "moved");
-       // Whole and partial paints right of the group box, each over a new face: the logo at
-       // (220, 0), its key colour showing the face.
-       const QImage logo = QImage(QStringLiteral(":/bitmap/%1").arg(IDB_BACKGROUND));
-       int wrong = 0;
-       for (const QRect r : {QRect(217, 0, 137, 132), QRect(250, 30, 50, 50),
-                             QRect(217, 110, 20, 22), QRect(340, 0, 14, 60)}) {
-         QPalette palette;
-         palette.setColor(QPalette::Window, QColor(r.width(), r.height(), 200));
-         t.dlg->Client()->setPalette(palette);
-         const QImage shown = t.dlg->Client()->grab(r).toImage();
-         for (int y = r.top(); y <= r.bottom(); ++y) {
-           for (int x = r.left(); x <= r.right(); ++x) {
-             const QColor p = QRect(220, 0, 128, 127).contains(x, y) ? logo.pixelColor(x - 220, y)
-                                                                     : QColor(192, 192, 192);
-             wrong += shown.pixelColor(x - r.left(), y - r.top()) !=
-                      (p == QColor(192, 192, 192) ? palette.color(QPalette::Window) : p);
-           }
-         }
-       }
-       t.Add("wrong pixels:" + std::to_string(wrong));
+       // The face in the palette's window colour; the logo at (220, 0), its grey showing the face.
+       QPalette palette;
+       palette.setColor(QPalette::Window, QColor(1, 2, 3));
+       t.dlg->Client()->setPalette(palette);
+       const QImage shown = t.dlg->Client()->grab().toImage();
+       for (const QPoint p : {QPoint(219, 0), QPoint(222, 2), QPoint(300, 60), QPoint(348, 0)})
+         t.Add(shown.pixelColor(p).name().toStdString());
      },
-     kShown + kAbout + kAbout + "status:Ready|status:Ready\n|same|wrong pixels:0|" + kEnd},
+     kShown + "mark- safe- stored:off|open|speed:3|" + kNoChip +
+         "mark+ safe+ stored:on|open|speed:2|" + kNoChip + "mark- safe- stored:off|" + kAbout +
+         kAbout + "status:Ready|status:Ready\n|same|#010203|#010203|#2c303b|#010203|" + kEnd,
+     0},
     // Adapters named by QUELT_ADAPTER: refused (never a fall-back to another), and an FTDI one
     // with no device behind the stand-in libftdi1.
     {"AdapterNameRefused", "", [](Tool& t) { t.Press(kW); },
-     kShown.substr(5) + kNotFound.substr(5) +
-         "title:Quelt Flasher USB 1.0|closed|freed|stderr:adapter: emulator option "
-         "\"no-such-option\" is unknown",
-     -1, "sim:large,no-such-option"},
+     kNoAdapter + "emulator option \"no-such-option\" is unknown", -1, "sim:large,no-such-option"},
     {"FtdiAbsent", "", [](Tool& t) { t.Press(kW); },
-     kShown.substr(5) + kNotFound.substr(5) +
-         "title:Quelt Flasher USB 1.0|closed|freed|stderr:adapter: FTDI adapter: no device found "
-         "(0403:6001, 0403:6014, 0403:6010)",
-     -1, "ftdi", "chip=large"},
+     kNoAdapter + "FTDI adapter: no device found (0403:6001, 0403:6014, 0403:6010)", -1, "ftdi"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, ToolTest, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// ---- Presses and closes during each phase of a run, while the worker thread works ----
-
+// Presses and closes during each phase of a run, while the worker thread works.
 enum Phase { Erasing, Programming, SuccessBox, Verifying, VerifyBox };
 const char* const kPhases[] = {"Erasing", "Programming", "SuccessBox", "Verifying", "VerifyBox"};
 const char* const kActs[] = {"Write", "Verify", "LoadBios", "Drop",     "SafeMode",
@@ -579,10 +521,10 @@ void PressDuringRun(Tool& t, int act, bool write) {
   EXPECT_EQ(t.Buttons() + t.dlg->windowHandle()->title().toStdString(), buttons + title);
 }
 
-class PhaseTest : public ::testing::TestWithParam<std::tuple<Phase, int>> {};
+class PhaseTest : public ::testing::TestWithParam<std::tuple<int, int>> {};
 
 TEST_P(PhaseTest, DoesWhatItSaysAndTheRunEndsWhole) {
-  const Phase phase = std::get<0>(GetParam());
+  const Phase phase = Phase(std::get<0>(GetParam()));
   const int act = std::get<1>(GetParam());
   const bool write = phase <= SuccessBox, close = act >= 6, box = phase % 3 == 2;
   // Only a Write or Verify command, or a close, during the erase stops the run.
@@ -591,7 +533,7 @@ TEST_P(PhaseTest, DoesWhatItSaysAndTheRunEndsWhole) {
   const int32_t n = box || phase == Erasing ? 4096 : 2 * kChunkBytes + 4096;
   Tool tool;
   const std::string file = tool.Image(n);
-  bool acted = false, open_after_close = false, busy_after_close = false;
+  bool acted = false;
   Log did;
   tool.Run(write ? "large,flash=Z" : "large,flash=I", [&](Tool& t) {
     t.Drop({file});
@@ -606,8 +548,7 @@ TEST_P(PhaseTest, DoesWhatItSaysAndTheRunEndsWhole) {
         if (auto* focus = qobject_cast<QPushButton*>(t.dlg->focusWidget())) focus->clearFocus();
         QTest::keyClick(t.dlg, Qt::Key_Return);
       }
-      open_after_close = t.dlg->isVisible();
-      busy_after_close = WindowRun::Busy();
+      if (close) did.push_back(t.dlg->isVisible() && WindowRun::Busy() ? "open, busy" : "ended");
       const Log all = t.Entries();
       for (size_t i = before; i < all.size(); ++i) {
         for (const char* kind : {"box:Open", "about", "dialog", "drop", "cancel", "click", "mark"})
@@ -637,7 +578,7 @@ TEST_P(PhaseTest, DoesWhatItSaysAndTheRunEndsWhole) {
     } else if (box) {
       ASSERT_TRUE(WaitFor([&] { return !t.held.isNull(); }));
       during();
-      t.Release();
+      qobject_cast<QMessageBox*>(t.held)->button(QMessageBox::Ok)->click();
     }
     EXPECT_TRUE(WaitFor([&] { return !WindowRun::Busy() && acted; }));
     QObject::disconnect(chunk);
@@ -656,7 +597,7 @@ TEST_P(PhaseTest, DoesWhatItSaysAndTheRunEndsWhole) {
                       {"drop", refused},
                       {"mark+ safe+ stored:on"},
                       {kAbout.substr(0, kAbout.size() - 1), "mark- safe- stored:off"},
-                      {}};
+                      {"open, busy"}};
   EXPECT_EQ(did, acts[act <= 1 && act != write ? 0 : act <= 1 ? 1 : std::min(act, 6)]);
   Log boxes, tail;
   for (const std::string& e : tool.Entries()) {
@@ -677,14 +618,11 @@ TEST_P(PhaseTest, DoesWhatItSaysAndTheRunEndsWhole) {
   const Log closed_first{"idle", "closed", state, safe, "idle", "freed", flash};
   const Log closed_last{"idle", state, safe, "closed", "idle", "freed", flash};
   EXPECT_EQ(Log(tail.end() - 7, tail.end()), close ? closed_first : closed_last);
-  EXPECT_TRUE(!close || (open_after_close && busy_after_close)) << "closed during its run";
   EXPECT_TRUE(!write || tool.sim->FlashContents().back() == '\0') << "blocks past the image";
 }
 
 INSTANTIATE_TEST_SUITE_P(PhaseByAct, PhaseTest,
-                         ::testing::Combine(::testing::Values(Erasing, Programming, SuccessBox,
-                                                              Verifying, VerifyBox),
-                                            ::testing::Range(0, 10)),
+                         ::testing::Combine(::testing::Range(0, 5), ::testing::Range(0, 10)),
                          [](const auto& info) {
                            return std::string(kPhases[std::get<0>(info.param)]) +
                                   kActs[std::get<1>(info.param)];
