@@ -32,10 +32,10 @@ TEST(Raster, RefusesOtherOperationsClipsToTheSourceAndKeysTheMaskWhereAsked) {
   for (int x = 0; x < 4; ++x) row.push_back(target_bitmap.Image().pixel(x, 0));
   EXPECT_EQ(row, (std::vector<QRgb>{kBlue, kGrey, kRed, kBlue}));
 
-  BuildMask(target_bitmap, mask, 3, 0);  // keyed on blue
+  BuildMask(target_bitmap, mask, 2, 0);  // keyed on red
   for (int x = 0; x < 4; ++x) {
-    EXPECT_EQ(mask.Image().pixelIndex(x, 0), x % 3 == 0 ? 1 : 0) << x;
-    EXPECT_EQ(target_bitmap.Image().pixel(x, 0), x % 3 == 0 ? 0xFF000000 : row[x]) << x;
+    EXPECT_EQ(mask.Image().pixelIndex(x, 0), x == 2 ? 1 : 0) << x;
+    EXPECT_EQ(target_bitmap.Image().pixel(x, 0), x == 2 ? 0xFF000000 : row[x]) << x;
   }
 }
 
