@@ -197,7 +197,7 @@ const Row kRows[] = {
     {"verify_byte", ChipLarge, {0x80}, [] { return Verify({0xA7}); }, "0 1 -1", "W 01 00x5|P0|W 0D 0A 17 01" + kNext1},
     {"verify_byte_failing", ChipLarge, {0x00}, [] { return Verify({0xA7}); }, "0 0 0", "W 01 00x5|P0|W 0D 0A 17 01" + kNext1},
     {"verify_bit_6_is_not_the_pass_bit", ChipLarge, {0x40}, [] { return Verify({0xA7}); }, "0 0 0", "W 01 00x5|P0|W 0D 0A 17 01" + kNext1},
-    {"verify_three_bytes", ChipLarge, {0x80}, [] { return Verify({0x00, 0xFF, 0x10}); }, "0 1 -1", "W 01 00x5|P0|W 0D 00 10 0D 0F 1F 0D 01 10 01" + kNext1},
+    {"verify_five_bytes", ChipLarge, {0x80}, [] { return Verify({0x00, 0xFF, 0x10, 0xA7, 0x3C}); }, "0 1 -1", "W 01 00x5|P0|W 0D 00 10 0D 0F 1F 0D 01 10 0D 0A 17 0D 03 1C 01" + kNext1},
     {"verify_chunk", ChipLarge, {0x80}, [] { return Verify(Bytes(0x20000, 0x3C)); }, "0 1 -1", "W 01 00x5|P0|W#786434" + kNext1},
     {"verify_chunk_and_byte", ChipLarge, {0x80, 0x80}, [] { return Verify(Bytes(0x20001, 0x3C)); }, "0 1 -1", "W 01 00x5|P0|W#786434" + kNext1 + "|P131072|W 0D 03 1C 01|R|W 00 08 00x3"},
     {"verify_first_chunk_failing", ChipLarge, {0x00, 0x80}, [] { return Verify(Bytes(0x20001, 0x3C)); }, "0 0 0", "W 01 00x5|P0|W#786434" + kNext1},
