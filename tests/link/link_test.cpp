@@ -388,8 +388,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The chip link's own stream (identify, erase, program and compare a random image), every read 0.
 Bytes LinkStream(SimChipType type, int32_t size) {
-  RecordingAdapter rec;
-  SetAdapter(&rec);
+  RecordingAdapter adapter;
+  SetAdapter(&adapter);
   SetCurrentChipType(type == SimChipType::Base ? ChipBase : ChipLarge);
   const Bytes image = RandomBytes(static_cast<std::size_t>(size), 30);
   IdentifyChip();
@@ -399,7 +399,7 @@ Bytes LinkStream(SimChipType type, int32_t size) {
   SetAdapter(nullptr);
   ResetChipTypeForTests();
   Bytes out;
-  for (const auto& w : rec.Calls()) out.insert(out.end(), w.bytes.begin(), w.bytes.end());
+  for (const auto& w : adapter.Calls()) out.insert(out.end(), w.bytes.begin(), w.bytes.end());
   return out;
 }
 
@@ -411,9 +411,9 @@ Bytes MakeStream(std::mt19937& rng) {
                                LinkStream(SimChipType::Large, 0x4100)};
   Bytes out;
   for (int piece = 0; piece < 60; ++piece) {
-    const Frame end = rng() % 8 ? Frame{} : LongAddressPhase(0x1FFFFF - rng() % 64);
-    for (std::size_t k = 0; k < end.size(); ++k) {
-      const uint8_t e = EncodeSymbol(end.data()[k]);
+    const Frame phase = rng() % 8 ? Frame{} : LongAddressPhase(0x1FFFFF - rng() % 64);
+    for (std::size_t k = 0; k < phase.size(); ++k) {
+      const uint8_t e = EncodeSymbol(phase.data()[k]);
       out.insert(out.end(), {e, static_cast<uint8_t>(e | kStrobe)});
     }
     const Bytes& s = pool[rng() % 2];
