@@ -4,7 +4,7 @@
 // Feed() decodes byte by byte; with fast paths on, it recognises whole program groups and
 // compare groups and applies their effect directly, falling back to the byte-by-byte decoder
 // whenever a group or the chip's state does not match exactly. Both give the same flash, the
-// same answers and the same state (tests/sim checks this on random and real streams).
+// same answers and the same state (tests/link checks this on random and real streams).
 #pragma once
 
 #include <cstddef>

@@ -1,17 +1,24 @@
 // The chip link against a recording adapter: every frame, read and progress position of
-// identification, erase, programming and verification, written out by hand as bus symbols.
+// identification, erase, programming and verification, written out by hand as bus symbols. Then
+// the emulator: adapter bytes written out by hand from the chip's worked examples (no chip link
+// code takes part, so the two cannot share a mistake), and its fast paths against the
+// byte-by-byte decoding, on random streams and on the chip link's own.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <functional>
+#include <random>
 #include <sstream>
 
+#include "link/adapter_choice.h"
 #include "link/bus.h"
 #include "link/chip_type.h"
 #include "link/erase.h"
 #include "link/group_fill.h"
 #include "link/identify.h"
 #include "link/program.h"
+#include "link/sim/sim_adapter.h"
+#include "link/sim/sim_chip.h"
 #include "link/verify.h"
 #include "link/work_buffer.h"
 #include "tests/support/recording_adapter.h"
@@ -108,25 +115,6 @@ std::function<std::string()> Group(void (*fill)(uint8_t*, int32_t, uint8_t), int
   };
 }
 
-// Whole streams of a random image, with the vector fill and without: the status when both send
-// the same bytes (the groups' bytes themselves are the group rows').
-std::function<std::string()> Stream(bool verify, int32_t count) {
-  return [=] {
-    const Bytes image = RandomBytes(count, 2);
-    Bytes sent[2];
-    int status = 0;
-    for (bool vector : {false, true}) {
-      rec->Clear();
-      EnableVectorFillForTests(vector);
-      status |= static_cast<int>(verify ? VerifyImage(image.data(), count, {}).status
-                                        : ProgramImage(image.data(), count, {}));
-      for (const auto& w : rec->Calls())
-        if (w.count > 200) sent[vector].insert(sent[vector].end(), w.bytes.begin(), w.bytes.end());
-    }
-    return sent[0] == sent[1] && !sent[0].empty() ? std::to_string(status) : "streams differ";
-  };
-}
-
 // Symbol runs of the frames: the start frames, the command phases (address 0xAAA or 0x555 and
 // a byte), and the ChipLarge commands built from them.
 const std::string kShortStart = "W 00x19 1F 0C 12 11 00x4";
@@ -168,7 +156,6 @@ const Row kRows[] = {
     {"id_large__second_byte_not_compared", ChipNone, ChipAnswers({0, 0, 0x20, 0xFF, 0x49}), Identify, "type 3", kProbes + "|W 17 10 00"},
     {"id_base_bytes_reversed", ChipNone, ChipAnswers({0xD5, 0xBF, 0x20, 0x22, 0x49}), Identify, "type 3", kProbes + "|W 17 10 00"},
     {"id_base_second_byte_wrong", ChipNone, ChipAnswers({0xBF, 0xD4}), Identify, "type 0", kProbes},
-    {"id_nothing", ChipNone, {}, Identify, "type 0", kProbes},
     {"id_line_high", ChipNone, Bytes(40, 0x80), Identify, "type 0", kProbes},
     {"id_alt_first__large_third", ChipNone, ChipAnswers({0, 0, 0xB0, 0x22, 0x49}), Identify, "type 0", kProbes},
     {"id_large_first__alt_third", ChipNone, ChipAnswers({0, 0, 0x20, 0x22, 0xE9}), Identify, "type 0", kProbes},
@@ -189,11 +176,6 @@ const Row kRows[] = {
     {"erase_base_4096", ChipBase, {}, [] { return Erase(4096); }, "0 0 1/1 calls=71", "*"},
     {"erase_base_4097", ChipBase, {}, [] { return Erase(4097); }, "0 0 1000 2/2 calls=142", "*"},
     {"erase_base_all", ChipBase, {}, [] { return Erase(0x20000); }, "0 0 1000 2000 3000 4000 5000 6000 7000 8000 9000 A000 B000 C000 D000 E000 F000 10000 11000 12000 13000 14000 15000 16000 17000 18000 19000 1A000 1B000 1C000 1D000 1E000 1F000 32/32 calls=2272", "*"},
-    {"erase_large_0x4000", ChipLarge, {}, [] { return Erase(0x4000); }, "0 0 1/1 calls=71", "*"},
-    {"erase_large_0x4001", ChipLarge, {}, [] { return Erase(0x4001); }, "0 0 4000 2/2 calls=142", "*"},
-    {"erase_large_0x8000", ChipLarge, {}, [] { return Erase(0x8000); }, "0 0 4000 6000 3/3 calls=213", "*"},
-    {"erase_large_0x10000", ChipLarge, {}, [] { return Erase(0x10000); }, "0 0 4000 6000 8000 4/4 calls=284", "*"},
-    {"erase_large_0x10001", ChipLarge, {}, [] { return Erase(0x10001); }, "0 0 4000 6000 8000 10000 5/5 calls=355", "*"},
     {"erase_large_all", ChipLarge, {}, [] { return Erase(0x200000); }, "0 0 4000 6000 8000 10000 20000 30000 40000 50000 60000 70000 80000 90000 A0000 B0000 C0000 D0000 E0000 F0000 100000 110000 120000 130000 140000 150000 160000 170000 180000 190000 1A0000 1B0000 1C0000 1D0000 1E0000 1F0000 35/35 calls=2485", "*"},
     {"erase_never_settles", ChipLarge, ChipAnswers({0, 0xFF}), [] { SetEraseTimeout({}); return Erase(0x200000); }, "1 0/0 calls=37", "*"},
     {"erase_settles_twice", ChipLarge, ChipAnswers({0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF}), [] { SetEraseTimeout({}); return Erase(0x200000); }, "1 0 4000 2/35 calls=179", "*"},
@@ -215,18 +197,13 @@ const Row kRows[] = {
     {"verify_byte", ChipLarge, {0x80}, [] { return Verify({0xA7}); }, "0 1 -1", "W 01 00x5|P0|W 0D 0A 17 01" + kNext1},
     {"verify_byte_failing", ChipLarge, {0x00}, [] { return Verify({0xA7}); }, "0 0 0", "W 01 00x5|P0|W 0D 0A 17 01" + kNext1},
     {"verify_bit_6_is_not_the_pass_bit", ChipLarge, {0x40}, [] { return Verify({0xA7}); }, "0 0 0", "W 01 00x5|P0|W 0D 0A 17 01" + kNext1},
-    {"verify_three_bytes", ChipLarge, {0x80}, [] { return Verify({0x00, 0xFF, 0x10}); }, "0 1 -1", "W 01 00x5|P0|W 0D 00 10 0D 0F 1F 0D 01 10 01" + kNext1},
+    {"verify_five_bytes", ChipLarge, {0x80}, [] { return Verify({0x00, 0xFF, 0x10, 0xA7, 0x3C}); }, "0 1 -1", "W 01 00x5|P0|W 0D 00 10 0D 0F 1F 0D 01 10 0D 0A 17 0D 03 1C 01" + kNext1},
     {"verify_chunk", ChipLarge, {0x80}, [] { return Verify(Bytes(0x20000, 0x3C)); }, "0 1 -1", "W 01 00x5|P0|W#786434" + kNext1},
     {"verify_chunk_and_byte", ChipLarge, {0x80, 0x80}, [] { return Verify(Bytes(0x20001, 0x3C)); }, "0 1 -1", "W 01 00x5|P0|W#786434" + kNext1 + "|P131072|W 0D 03 1C 01|R|W 00 08 00x3"},
     {"verify_first_chunk_failing", ChipLarge, {0x00, 0x80}, [] { return Verify(Bytes(0x20001, 0x3C)); }, "0 0 0", "W 01 00x5|P0|W#786434" + kNext1},
     {"verify_third_chunk_failing", ChipLarge, {0x80, 0x80, 0x00}, [] { return Verify(kWhole); }, "0 0 262144", "W 01 00x5|P0|W#786434" + kNext1 + "|P131072|W#786434|R|W 00 08 00x3|P262144|W#786434|R|W 00 0C 00x3"},
-    {"verify_nothing_delivered", ChipLarge, {}, [] { return Verify(kWhole); }, "0 0 0", "W 01 00x5|P0|W#786434" + kNext1},
     {"no_memory", ChipLarge, {0x80}, [] { SetWorkBufferAllocatorForTests([](std::size_t) -> void* { return nullptr; }); return Program(kZeros, 1000) + Verify(Bytes(1000)); }, "22 0 -1", ""},
     {"no_memory_base", ChipBase, {}, [] { SetWorkBufferAllocatorForTests([](std::size_t) -> void* { return nullptr; }); return Program(kZeros, 1000); }, "2", ""},
-    {"stream_base", ChipBase, {}, Stream(false, 0x20000), "0", "*"},
-    {"stream_base_1000", ChipBase, {}, Stream(false, 1000), "0", "*"},
-    {"stream_large", ChipLarge, {}, Stream(false, 0x20000 + 77), "0", "*"},
-    {"stream_compare", ChipLarge, Bytes(4, 0x80), Stream(true, 0x20000 + 1003), "0", "*"},
     // clang-format on
 };
 
@@ -248,6 +225,281 @@ TEST_P(Link, FramesReadsAndProgress) {
 }
 INSTANTIATE_TEST_SUITE_P(Rows, Link, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
+
+namespace hand {  // the emulator's bytes, apart from the link's symbol runs
+
+std::string Times(const std::string& text, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += text + " ";
+  return out;
+}
+
+const std::string kShortStart = Times("00 10", 19) + "2F 3F 0C 1C 22 32 21 31 " + Times("00 10", 4);
+const std::string kLongStart = Times("00 10", 19) + "2F 3F 0D 1D 22 32 01 11 " + Times("00 10", 5);
+// Address phases of 0xAAA, 0x555, 0, 1 and byte phases of 0xAA, 0x55, 0x80, 0x30.
+const std::string kAtAAA = "01 11 00 10 00 10 02 12 25 35 0A 1A ";
+const std::string kAt555 = "01 11 00 10 00 10 01 11 0A 1A 25 35 ";
+const std::string kAt0 = "01 11 00 10 00 10 00 10 00 10 00 10 ";
+const std::string kAt1 = "01 11 00 10 00 10 00 10 00 10 01 11 ";
+const std::string kAA = "25 35 0A 1A 00 10 ", k55 = "22 32 25 35 00 10 ";
+const std::string k80 = "24 34 00 10 00 10 ", k30 = "21 31 20 30 00 10 ";
+const std::string kEraseHead =
+    kAtAAA + kAA + kAt555 + k55 + kAtAAA + k80 + kAtAAA + kAA + kAt555 + k55;
+const std::string kShortId = kShortStart + Times("0E 1E", 7);
+const std::string kLongId =
+    kLongStart + kAtAAA + kAA + kAt555 + k55 + kAtAAA + "24 34 20 30 00 10 " + kAt0;
+const std::string kBypass = kAtAAA + kAA + kAt555 + k55 + kAtAAA + "21 31 00 10 00 10 " + kAt0;
+const std::string kBypassReset = "24 34 20 30 00 10 20 30 00 10 00 10 ";
+const std::string kA7At0 = "25 35 00 10 00 10 25 35 07 17 00 10 " + Times("10", 28);
+const std::string k3CAt0 = "25 35 00 10 00 10 21 31 2C 3C 00 10 " + Times("10", 28);
+const std::string k3CNext = "2D 3D 00 10 00 10 21 31 2C 3C 00 10 " + Times("10", 28);
+const std::string kBaseA7AtE146 = "05 15 25 35 28 38 0A 1A 06 16 07 17 07 17 07 17 07 ";
+const std::string kBaseAt0 = "21 31 00 10 00 10 00 10 00 10 ";
+const std::string kCompare = "00 10 00 10 00 10 00 10 00 10 ";  // the rest of the 0x01 phase
+
+struct Script {
+  std::string options;
+  int speed;
+  std::string steps;
+};
+
+// Hex bytes are sent, each run of them in one write. "?XX" reads a chip byte (0D 1D, then eight
+// times a sample of the data line and 00 10; bit 0 first) and expects XX, "?" reads without a
+// check; "L1", "L0" sample the data line; "@A=XX" expects the flash byte at A, "@A+N=XX" the N
+// bytes from A; "closed" keeps the adapter shut until "open"; "refused" expects the options
+// refused.
+class HandBytes : public ::testing::TestWithParam<Script> {};
+
+TEST_P(HandBytes, AnswersAndFlash) {
+  std::string error;
+  auto sim = SimAdapter::Create(GetParam().options, &error);
+  ASSERT_EQ(!sim, GetParam().steps == "refused") << error;
+  if (!sim) return;
+  if (GetParam().steps.rfind("closed", 0) != 0) sim->Open();
+  sim->Speed(GetParam().speed);
+  std::vector<uint8_t> out;
+  const auto send = [&] {
+    uint32_t written = 0;
+    sim->Write(out.data(), static_cast<uint32_t>(out.size()), &written);
+    EXPECT_EQ(written, out.size());
+    out.clear();
+  };
+  const auto line = [&] {
+    uint8_t input = 0xFF;
+    sim->Read(&input);
+    EXPECT_EQ(input & 0x7F, 0);
+    return input >> 7;
+  };
+  std::istringstream in(GetParam().steps);
+  for (std::string t; in >> t;) {
+    if (std::isxdigit(static_cast<unsigned char>(t[0])) && t != "closed") {
+      out.push_back(static_cast<uint8_t>(std::stoi(t, nullptr, 16)));
+      continue;
+    }
+    send();
+    const std::string flash = sim->FlashContents();
+    if (t == "open") {
+      sim->Open();
+    } else if (t[0] == '?') {
+      out = {0x0D, 0x1D};
+      send();
+      int byte = 0;
+      for (int bit = 0; bit < 8; ++bit, out = {0x00, 0x10}, send()) byte |= line() << bit;
+      EXPECT_EQ(byte, t.size() > 1 ? std::stoi(t.substr(1), nullptr, 16) : byte) << t;
+    } else if (t[0] == 'L') {
+      EXPECT_EQ(line(), t[1] - '0') << t;
+    } else if (t[0] == '@') {
+      unsigned at = 0, n = 1, v = 0;
+      if (std::sscanf(t.c_str(), "@%x+%x=%x", &at, &n, &v) < 3)
+        std::sscanf(t.c_str(), "@%x=%x", &at, &v);
+      EXPECT_EQ(flash.substr(at, n), std::string(n, static_cast<char>(v))) << t;
+    }
+  }
+}
+
+// The program takes only if no symbol is latched within the program time after the latch that
+// completed it: 20 ticks, or 40 with "slow"; a byte is 1 tick at speed 2, 2 ticks at speed 3.
+// `hold` counts the strobe-high bytes after the data latch (23 in a whole base group, 28 large).
+Script Hold(const std::string& options, int speed, int hold, bool takes) {
+  if (options.starts_with("large")) {
+    return {options, speed,
+            kLongStart + kBypass + "25 35 00 10 00 10 25 35 07 17 00 10 " + Times("10", hold) +
+                kBypassReset + (takes ? "@0=A7" : "@0=FF")};
+  }
+  return {options, speed,
+          kShortStart + kBaseA7AtE146 + Times("17", hold) + "00 10 " +
+              (takes ? "@E146=A7" : "@E146=FF")};
+}
+// An erase at 0x1800 answers its busy status (0x40, 0x00 in turn) on the polls the option sets,
+// then clears its 4K block, 0x1000 to 0x1FFF, only once the status stops changing.
+Script Erase(const std::string& options, int polls) {
+  std::string steps = kShortStart + kBaseA7AtE146 + Times("17", 23) + "00 10 " + kShortStart +
+                      "05 15 00 10 04 14 00 10 00 10 00 10 00 10 00 10 00 " + Times("10", 23) +
+                      "00 10 @1000=00 21 31 00 10 06 16 00 10 00 10 " + Times("25 35", 13);
+  for (int k = 0; k < polls; ++k) steps += "@1000=00 " + kBaseAt0 + (k % 2 ? "?00 " : "?40 ");
+  return {options, 2, steps + "@1000+1000=FF @E146=A7 " + kBaseAt0 + "?FF"};
+}
+// Commands missing an unlock cycle: the block programmed first stays, nothing else changes.
+Script Refused(const std::string& stream) {
+  return {
+      "large", 2,
+      kLongStart + kBypass + k3CAt0 + kBypassReset + stream + "? ? ? ? ? ? ? ? @0=3C @1+1FFFFF=FF"};
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HandBytes,
+    ::testing::Values(
+        // Each chip's answer to each start and ID-mode entry (large by default); deaf after the
+        // other protocol's start until its own; leaving ID mode reads the flash again.
+        Script{"base", 2, kShortId + "?BF ?D5 2B 3B 2B 3B 2B 3B " + kBaseAt0 + "?FF " + kLongId + "?00 ?00 ?00"},
+        Script{"large", 2, kShortId + "?00 ?00 " + kLongId + "?20 ?22 ?49 27 37 20 30 00 10 " + kAt0 + "?FF"},
+        Script{"alt", 2, kLongId + "?B0 ?22 ?E9"}, Script{"", 2, kLongId + "?20 ?22 ?49"},
+        Script{"none", 2, kShortId + "?00 ?00 " + kLongId + "?00 ?00 ?00"},
+        Script{"large,stuck=high", 2, kLongId + "?FF ?FF ?FF"},
+        Script{"base,stuck=low", 2, kShortId + "?00 ?00"},
+        Script{"none,flash=x", 2, "refused"}, Script{"large,slow,slow", 2, "refused"},
+        Script{"base,bad=0x20000", 2, "refused"}, Script{"large,bad=0x10:0x100", 2, "refused"},
+        Script{"large,erase-polls=3x", 2, "refused"}, Script{"large,,slow", 2, "refused"},
+        Script{"large,base", 2, "refused"}, Script{"large,slow=1", 2, "refused"},
+        Script{"large,flash=", 2, "refused"}, Script{"large,bad=0x10,bad=0x11", 2, ""},
+        // Writes before the open are ignored and reads deliver 0.
+        Script{"large", 2, "closed " + kLongStart + kBypass + kA7At0 + kBypassReset + kLongId + "?00 open " + kLongStart + kAt0 + "?FF"},
+        // Groups program at an advancing address; compares start at the address phase's, 0x01
+        // puts the pass flag on the line and the rest of its phase sets it back to 1; programming
+        // only clears bits.
+        Script{"large", 2, kLongStart + kBypass + kA7At0 + k3CNext + kBypassReset + "@0=A7 @1=3C @2=FF " + kAt0 + "0D 1D 0A 1A 27 37 0D 1D 03 13 2C 3C 01 11 L1 " + kCompare + "0D 1D 0A 1A 27 37 0D 1D 0F 1F 2F 3F 01 11 L0 " + kCompare + "01 11 L1 " + kCompare + kAt1 + "0D 1D 03 13 2C 3C 01 11 L1 " + kCompare + kAt1 + "0D 1D 0A 1A 27 37 01 11 L0 " + kCompare + kBypass + k3CAt0 + kBypassReset + "@0=24"},
+        // A sector erase clears its block only (0x8000 to 0xFFFF, or 0 to 0x3FFF) after its polls.
+        Script{"large", 2, kLongStart + kBypass + "01 11 00 10 00 10 2F 3F 2F 3F 2F 3F " + kA7At0 + k3CNext + "01 11 00 10 01 11 2F 3F 2F 3F 2F 3F " + kA7At0 + k3CNext + "01 11 00 10 00 10 0F 1F 2F 3F 2F 3F " + kA7At0 + kBypassReset + "@3FFF=A7 @7FFF=A7 @8000=3C @FFFF=A7 @10000=3C " + kEraseHead + "01 11 00 10 01 11 00 10 00 10 00 10 " + k30 + "?40 ?00 ?40 @7FFF=A7 @8000+8000=FF @10000=3C " + kEraseHead + kAt0 + k30 + "?40 ?00 ?40 @0+4000=FF @7FFF=A7"},
+        // A base group carries its full address: 0x00 at 0x1FFFF is 0x03, 0x1F three times, 0.
+        Script{"base", 2, kShortStart + kBaseA7AtE146 + Times("17", 23) + "00 10 @E146=A7 05 15 03 13 2F 3F 2F 3F 2F 3F 00 10 00 10 00 10 00 " + Times("10", 23) + "00 10 @1FFFF=00"},
+        Refused(kAt555 + kAA + kAtAAA + k55 + kAtAAA + "21 31 00 10 00 10 " + kAt0 + kA7At0 + kBypassReset),
+        Refused(kAt0 + kA7At0),
+        Refused(kAt555 + kAA + kAtAAA + k55 + kAt555 + k80 + kAt555 + kAA + kAtAAA + k55 + kAt0 + k30),
+        Refused(kAtAAA + kAA + kAt555 + k55 + kAtAAA + k80 + kAtAAA + kAA + kAtAAA + k55 + kAt0 + k30),
+        Erase("base", 3), Erase("base,erase-polls=1", 1), Erase("base,erase-polls=0", 0),
+        Erase("base,erase-polls=4", 4),
+        Hold("base", 2, 23, true), Hold("base", 2, 20, true), Hold("base", 2, 19, false),
+        Hold("base", 3, 10, true), Hold("base", 3, 9, false), Hold("base,slow", 2, 23, false),
+        Hold("base,slow", 3, 20, true), Hold("base,slow", 3, 19, false), Hold("large", 2, 19, true),
+        Hold("large", 2, 18, false), Hold("large,slow", 2, 28, false), Hold("large,slow", 3, 28, true)));
+// clang-format on
+}  // namespace hand
+
+// The chip link's own stream (identify, erase, program and compare a random image), every read 0.
+Bytes LinkStream(SimChipType type, int32_t size) {
+  RecordingAdapter adapter;
+  SetAdapter(&adapter);
+  SetCurrentChipType(type == SimChipType::Base ? ChipBase : ChipLarge);
+  const Bytes image = RandomBytes(static_cast<std::size_t>(size), 30);
+  IdentifyChip();
+  EXPECT_EQ(LinkStatus::Ok, EraseImageRange(size));
+  EXPECT_EQ(LinkStatus::Ok, ProgramImage(image.data(), size, {}));
+  (void)VerifyImage(image.data(), size, {});
+  SetAdapter(nullptr);
+  ResetChipTypeForTests();
+  Bytes out;
+  for (const auto& w : adapter.Calls()) out.insert(out.end(), w.bytes.begin(), w.bytes.end());
+  return out;
+}
+
+// Random streams: pieces of the link's streams for both chips, cut anywhere (mostly near their
+// commands at either end), some after an address phase near the large chip's end (where
+// addresses wrap), one in four damaged (a byte changed or dropped), idle runs between them.
+Bytes MakeStream(std::mt19937& rng) {
+  static const Bytes pool[] = {LinkStream(SimChipType::Base, 0x10F00),
+                               LinkStream(SimChipType::Large, 0x4100)};
+  Bytes out;
+  for (int piece = 0; piece < 60; ++piece) {
+    const Frame phase = rng() % 8 ? Frame{} : LongAddressPhase(0x1FFFFF - rng() % 64);
+    for (std::size_t k = 0; k < phase.size(); ++k) {
+      const uint8_t e = EncodeSymbol(phase.data()[k]);
+      out.insert(out.end(), {e, static_cast<uint8_t>(e | kStrobe)});
+    }
+    const Bytes& s = pool[rng() % 2];
+    const std::size_t at =
+        std::array{rng() % 4000, s.size() - 1 - rng() % 4000, rng() % s.size()}[rng() % 3];
+    const std::size_t n = std::min<std::size_t>(s.size() - at, 1 + rng() % 2000);
+    out.insert(out.end(), s.begin() + at, s.begin() + at + n);
+    const auto damaged = out.end() - 1 - rng() % n;
+    if (rng() % 4 == 0) *damaged = static_cast<uint8_t>(rng());
+    if (rng() % 4 == 0) out.erase(damaged);
+    out.insert(out.end(), rng() % 30, rng() % 2 ? 0x10 : 0x00);
+  }
+  return out;
+}
+
+// Random streams on each chip type, then the link's streams for the base and the large chip.
+TEST(Differential, StreamsAgreeWithByteByByteDecoding) {
+  uint64_t fast_groups[3] = {};
+  for (int c = 0; c < 244; ++c) {
+    SCOPED_TRACE("case " + std::to_string(c));
+    const bool link = c >= 240;
+    std::mt19937 rng(static_cast<uint32_t>(c) * 7919u + 1);
+    SimChipConfig config;
+    config.type =
+        std::array{SimChipType::Large, SimChipType::Base, SimChipType::Alt}[c % (3 - link)];
+    config.erase_polls = rng() % (link ? 4 : 8);  // random pieces: polls beyond the link's
+    config.program_ticks = rng() % 2 ? 20 : 40;
+    Bytes bad(SimChipSize(config.type), 0);
+    for (int i = 0; i < 50; ++i) bad[rng() % 64] |= static_cast<uint8_t>(rng());
+    if (!link && rng() % 3 == 0) config.bad_masks = bad.data();
+    Bytes flash_fast(bad.size(), 0xFF), flash_slow(bad.size(), 0xFF);
+    SimChip fast(config, flash_fast.data()), slow(config, flash_slow.data());
+    slow.EnableFastPaths(false);
+    const int speed = rng() % 2 ? 2 : 3;
+    for (SimChip* chip : {&fast, &slow}) chip->SetSpeed(speed);
+    const int32_t size = std::array{0x21234, 0x10F00, 0x4100, 0x3001}[c % 4];
+    EnableVectorFillForTests(c < 242);  // the last two with the plain fill
+    const Bytes stream = link ? LinkStream(config.type, size) : MakeStream(rng);
+    for (std::size_t at = 0, n; at < stream.size(); at += n) {
+      // Writes of every length, from single bytes to whole runs of groups.
+      n = std::min<std::size_t>(stream.size() - at, 1 + rng() % (rng() % 4 ? 700 : 7));
+      for (SimChip* chip : {&fast, &slow}) chip->Feed(stream.data() + at, n);
+      ASSERT_TRUE(fast.State() == slow.State()) << "after byte " << at + n;
+    }
+    ASSERT_TRUE(flash_fast == flash_slow);
+    // The link's streams program their image, with the vector fill and without.
+    const Bytes image = RandomBytes(static_cast<std::size_t>(size), 30);
+    EXPECT_TRUE(!link || std::equal(image.begin(), image.end(), flash_fast.begin()));
+    // The fast paths must really have been taken: on every group of the link's streams.
+    EXPECT_TRUE(!link || fast.FastGroups() >= static_cast<uint64_t>(size));
+    fast_groups[c % 3] += fast.FastGroups();
+  }
+  for (uint64_t n : fast_groups) EXPECT_GT(n, 1000u);
+  EnableVectorFillForTests(true);
+}
+
+// "sim" is the emulator, other names adapter libraries (by default the platform's, absent here;
+// on Windows see tests/win); one without the entry points is refused; the recording one logs.
+TEST(AdapterChoiceTest, EmulatorOrLibraryByName) {
+  EXPECT_TRUE(ChooseAdapter("sim").emulator);
+  EXPECT_NE(ChooseAdapter("simulator").error.find("simulator"), std::string::npos);
+  EXPECT_NE(ChooseAdapter("").error.find("QueltUSB."), std::string::npos);
+#ifndef _WIN32
+  EXPECT_NE(ChooseAdapter("libm.so.6").error.find("QueltAdapterOpen"), std::string::npos);
+  TempDir dir;
+  ScopedEnv log("QUELT_RECORD_LOG", dir.File("log"));
+  // Each library makes its emulator from QUELT_SIM once; refused options: an absent adapter.
+  ScopedEnv sim("QUELT_SIM", "large");
+  const AdapterChoice record = ChooseAdapter(QUELT_RECORD_LIBRARY);
+  uint8_t bytes[] = {0x0D, 0x1D};
+  uint32_t written = 0;
+  record.adapter->Open();
+  record.adapter->Speed(2);
+  record.adapter->Write(bytes, 2, &written);
+  record.adapter->Read(bytes);
+  EXPECT_EQ(bytes[0], 0x80);
+  const Bytes text = ReadFile(dir.File("log"));
+  EXPECT_EQ(std::string(text.begin(), text.end()),
+            "open 0\nspeed 2\nwrite 2 083ca707b4f3f91f 0d 1d\nread 80\n");
+  ScopedEnv refused("QUELT_SIM", "large,bogus=1");
+  EXPECT_NE(ChooseAdapter(QUELT_SIM_LIBRARY).adapter->Open(), 0u);
+  std::string error;  // a flash file of another size is refused, naming the file
+  EXPECT_FALSE(SimAdapter::Create("base,flash=" + dir.File("log"), &error));
+  EXPECT_NE(error.find(dir.File("log")), std::string::npos) << error;
+#endif
+}
 
 }  // namespace
 }  // namespace quelt::test
