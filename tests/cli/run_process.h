@@ -9,15 +9,15 @@
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <optional>
-#include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
+
+#include "tests/support/test_files.h"
 
 namespace quelt::testing {
+
+using test::ReadText;
 
 struct ProcessRun {
   std::vector<std::string> argv;  // argv[0] is the program's path
@@ -27,7 +27,6 @@ struct ProcessRun {
   // Once standard error shows this text (if not empty), SIGINT `interrupts` times, 100 ms apart.
   std::string interrupt_after;
   int interrupts = 1;
-  std::chrono::seconds timeout{120};  // then SIGKILL
 };
 
 struct ProcessResult {
@@ -36,12 +35,6 @@ struct ProcessResult {
   std::string out;
   std::string err;
 };
-
-inline std::string ReadText(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
 
 inline ProcessResult RunProcess(const ProcessRun& run) {
   ProcessResult result;
@@ -61,7 +54,7 @@ inline ProcessResult RunProcess(const ProcessRun& run) {
     std::perror(args[0]);  // in the run's standard error, where the test looks
     _exit(127);
   }
-  const auto deadline = std::chrono::steady_clock::now() + run.timeout;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(8);  // then SIGKILL
   int status = 0;
   for (int sent = 0; waitpid(pid, &status, WNOHANG) != pid;) {
     if (std::chrono::steady_clock::now() > deadline) kill(pid, SIGKILL);

@@ -30,8 +30,6 @@ class TempDir {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
   const std::filesystem::path& path() const { return path_; }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
 
@@ -50,6 +48,10 @@ inline bool WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
 inline Bytes ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+inline std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // `size` bytes from a fixed sequence seeded by `seed`.
@@ -80,8 +82,6 @@ class ScopedEnv {
     Set(value);
   }
   ~ScopedEnv() { Set(saved_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
   void Set(const std::optional<std::string>& value) const {
