@@ -1,6 +1,5 @@
-// What every suite needs besides the recording adapter: a temporary folder, whole files, image
-// files, seeded random bytes and environment values. No child processes, so that Windows builds
-// of the suites can use it too.
+// What every suite needs: a temporary folder, whole files, images, seeded random bytes and
+// environment values. No child processes, so that Windows builds of the suites can use it too.
 #pragma once
 
 #include <algorithm>
@@ -54,7 +53,6 @@ inline std::string ReadText(const std::filesystem::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// `size` bytes from a fixed sequence seeded by `seed`.
 inline Bytes RandomBytes(std::size_t size, uint64_t seed) {
   std::mt19937_64 random(seed);
   Bytes bytes(size);
