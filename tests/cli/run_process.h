@@ -1,5 +1,5 @@
 // Runs a program as a child process with a chosen environment, its output caught in files, and
-// optionally interrupts it (SIGINT) once a text shows on its standard error.
+// optionally interrupts it (SIGINT) once texts show on its standard error.
 #pragma once
 
 #include <fcntl.h>
@@ -9,39 +9,30 @@
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
+
+#include "tests/support/test_files.h"
 
 namespace quelt::testing {
+
+using test::ReadText;
 
 struct ProcessRun {
   std::vector<std::string> argv;  // argv[0] is the program's path
   // Variables to set (a value) or remove (nullopt) on top of this process's environment.
   std::map<std::string, std::optional<std::string>> env;
-  std::string work_dir;  // where stdout and stderr are caught; must exist
-  // Once standard error shows this text (if not empty), SIGINT `interrupts` times, 100 ms apart.
-  std::string interrupt_after;
-  int interrupts = 1;
-  std::chrono::seconds timeout{120};  // then SIGKILL
+  std::string work_dir;         // where stdout and stderr are caught; must exist
+  std::string interrupt_after;  // a SIGINT for each line, once standard error shows it, in order
 };
 
 struct ProcessResult {
   int exit_status = -1;      // the exit status, or 128 + signal when killed by a signal
   bool interrupted = false;  // at least one SIGINT was sent
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
-
-inline std::string ReadText(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
 
 inline ProcessResult RunProcess(const ProcessRun& run) {
   ProcessResult result;
@@ -61,15 +52,15 @@ inline ProcessResult RunProcess(const ProcessRun& run) {
     std::perror(args[0]);  // in the run's standard error, where the test looks
     _exit(127);
   }
-  const auto deadline = std::chrono::steady_clock::now() + run.timeout;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(8);  // then SIGKILL
+  std::istringstream texts(run.interrupt_after);
+  std::string text;
   int status = 0;
-  for (int sent = 0; waitpid(pid, &status, WNOHANG) != pid;) {
+  for (std::getline(texts, text); waitpid(pid, &status, WNOHANG) != pid;) {
     if (std::chrono::steady_clock::now() > deadline) kill(pid, SIGKILL);
-    if (!run.interrupt_after.empty() && sent < run.interrupts &&
-        ReadText(err).find(run.interrupt_after) != std::string::npos) {
-      kill(pid, SIGINT);
-      result.interrupted = ++sent > 0;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));  // one interrupt at a time
+    if (!text.empty() && ReadText(err).find(text) != std::string::npos) {
+      result.interrupted = kill(pid, SIGINT) == 0;
+      if (!std::getline(texts, text)) text.clear();
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }

@@ -43,15 +43,11 @@ const LoadCase kCases[] = {
     {"largest image", ImageBytes(0x200000, "Full", 1), ImageLoad::Loaded, "Full"},
     {"empty file", {}, ImageLoad::Empty},
     {"wrong magic", ImageBytes(5000, "Other", 9, "QELX"), ImageLoad::BadMagic},
-    {"magic in the other byte order", ImageBytes(5000, "Other", 9, "TLEQ"), ImageLoad::BadMagic},
     // The buffer still starts with the previous image's magic; a 3-byte file does not hold it.
     {"shorter than the magic", {'Q', 'E', 'L'}, ImageLoad::BadMagic},
-    {"header without a name", ImageBytes(16, "", 1), ImageLoad::Loaded, ""},
     {"16 characters, offset 32 not joined", ImageBytes(64, "ABCDEFGHIJKLMNOPQRST", 7), ImageLoad::Loaded, "ABCDEFGHIJKLMNOP"},
     {"cut at the first NUL", ImageBytes(64, std::string("AB\0CD", 5), 7), ImageLoad::Loaded, "AB"},
-    {"control characters", ImageBytes(64, "A\n\x1B[2J\t\x7F", 7), ImageLoad::Loaded, "A??[2J??"},
-    {"bytes of 0x80 and above", ImageBytes(64, "\xC3\xA9O\x80\xFF", 7), ImageLoad::Loaded, "??O??"},
-    {"space and tilde are printable", ImageBytes(64, " ~ ", 7), ImageLoad::Loaded, " ~ "},
+    {"control characters, space, tilde, 0x7F and above", ImageBytes(64, "A\n\x1B \x7F~\xC3\xA9\x80\xFF", 7), ImageLoad::Loaded, "A?? ?~????"},
     {"file ends inside the name", ImageBytes(20, "ABCDEFGH", 7), ImageLoad::Loaded, "ABCD"},
     {"short reads that add up", ImageBytes(70000, "Pieces", 2), ImageLoad::Loaded, "Pieces", ReadFailure::None, Reads(SIZE_MAX)},
     {"one byte over 2 MiB", ImageBytes(0x200001, "Big", 1), ImageLoad::ReadFailed, "", ReadFailure::TooBig},
@@ -60,8 +56,6 @@ const LoadCase kCases[] = {
     {"FIFO without a writer", {}, ImageLoad::ReadFailed, "", ReadFailure::NotRegularFile, {}, "fifo"},
     {"device", {}, ImageLoad::ReadFailed, "", ReadFailure::NotRegularFile, {}, "/dev/zero"},
     {"error after half", k300k, ImageLoad::ReadFailed, "", ReadFailure::ReadIncomplete, Reads(150 * 1024, -1)},
-    {"end after half (shrank)", k300k, ImageLoad::ReadFailed, "", ReadFailure::ReadIncomplete, Reads(150 * 1024, 0)},
-    {"error before the first byte", k300k, ImageLoad::ReadFailed, "", ReadFailure::ReadIncomplete, Reads(0, -1)},
     {"one byte missing", k300k, ImageLoad::ReadFailed, "", ReadFailure::ReadIncomplete, Reads(300 * 1024 - 1, 0)},
     {"grew while read", k300k, ImageLoad::ReadFailed, "", ReadFailure::ReadIncomplete, Reads(SIZE_MAX, 0, true)},
     // The sample images the build writes.
@@ -89,7 +83,6 @@ TEST_P(Load, ReportsTheKindAndKeepsThePreviousImageOnFailure) {
   ASSERT_TRUE(!c.path.empty() || WriteFile(path, c.file));
   SetImageReadCallForTests(c.reads);
   const ImageLoad load = LoadAndCheckImage(path);
-  SetImageReadCallForTests({});
   const bool failed = c.kind == ImageLoad::ReadFailed;
   const Bytes& held = failed ? previous : c.file;
   EXPECT_EQ(std::tuple(load.kind, load.failure, load.name, load.size, ImageSize()),
@@ -99,7 +92,6 @@ TEST_P(Load, ReportsTheKindAndKeepsThePreviousImageOnFailure) {
   EXPECT_TRUE(std::all_of(ImageBuffer() + 4096, ImageBuffer() + 0x200000, [&](uint8_t b) {
     return !failed || b == 0;
   })) << "the buffer past the previous image was touched";
-  ResetImageStoreForTests();
 }
 INSTANTIATE_TEST_SUITE_P(Files, Load, ::testing::ValuesIn(kCases));
 

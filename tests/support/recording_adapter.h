@@ -1,7 +1,6 @@
 // An adapter that keeps every call with its bytes, in order, and answers reads from a script.
 #pragma once
 
-#include <cstdint>
 #include <deque>
 #include <vector>
 
@@ -11,9 +10,8 @@ namespace quelt {
 
 struct AdapterCall {
   enum Kind { Open, Speed, Write, Read } kind;
-  int32_t speed = 0;           // Speed: the value passed
-  uint32_t count = 0;          // Write: the count of bytes
-  std::vector<uint8_t> bytes;  // Write: the bytes; Read: the one byte delivered
+  uint32_t count = 0;               // Write: the count of bytes
+  std::vector<uint8_t> bytes = {};  // Write: the bytes; Read: the one byte delivered
 };
 
 class RecordingAdapter : public Adapter {
@@ -23,16 +21,16 @@ class RecordingAdapter : public Adapter {
   std::vector<AdapterCall> Calls() const { return calls_; }
   void Clear() { calls_.clear(); }
 
-  uint32_t Open() override { return Add({AdapterCall::Open, 0, 0, {}}); }
-  uint32_t Speed(int32_t speed) override { return Add({AdapterCall::Speed, speed, 0, {}}); }
+  uint32_t Open() override { return Add({AdapterCall::Open}); }
+  uint32_t Speed(int32_t) override { return Add({AdapterCall::Speed}); }
   uint32_t Write(const uint8_t* bytes, uint32_t count, uint32_t* written) override {
     if (written) *written = count;
-    return Add({AdapterCall::Write, 0, count, {bytes, bytes + count}});
+    return Add({AdapterCall::Write, count, {bytes, bytes + count}});
   }
   uint32_t Read(uint8_t* input) override {
     *input = reads_.empty() ? 0 : reads_.front();
     if (!reads_.empty()) reads_.pop_front();
-    return Add({AdapterCall::Read, 0, 0, {*input}});
+    return Add({AdapterCall::Read, 0, {*input}});
   }
 
  private:

@@ -1,6 +1,5 @@
-// What every suite needs besides the recording adapter: a temporary folder, whole files, image
-// files, seeded random bytes and environment values. No child processes, so that Windows builds
-// of the suites can use it too.
+// What every suite needs: a temporary folder, whole files, images, seeded random bytes and
+// environment values. No child processes, so that Windows builds of the suites can use it too.
 #pragma once
 
 #include <algorithm>
@@ -30,8 +29,6 @@ class TempDir {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
   const std::filesystem::path& path() const { return path_; }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
 
@@ -51,8 +48,11 @@ inline Bytes ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), {});
 }
+inline std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
-// `size` bytes from a fixed sequence seeded by `seed`.
 inline Bytes RandomBytes(std::size_t size, uint64_t seed) {
   std::mt19937_64 random(seed);
   Bytes bytes(size);
@@ -80,8 +80,6 @@ class ScopedEnv {
     Set(value);
   }
   ~ScopedEnv() { Set(saved_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
   void Set(const std::optional<std::string>& value) const {
