@@ -16,9 +16,8 @@ Stored Load() {
   DWORD type = 0, size = 16;
   std::vector<uint8_t> data(size);
   if (RegGetValueA(HKEY_CURRENT_USER, kSettingsKeyPath, kSafeModeValue, RRF_RT_ANY, &type,
-                   data.data(), &size) != ERROR_SUCCESS) {
+                   data.data(), &size) != ERROR_SUCCESS)
     return {0, {}};
-  }
   data.resize(size);
   return {type, data};
 }
@@ -40,13 +39,9 @@ TEST(Registry, ReadAsTheWindowAndTheCommandLineReadItAndSavedAsBinary) {
     SCOPED_TRACE(&c - cases);
     RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKeyPath);
     if (c.stored.first) {
-      HKEY key = nullptr;
-      ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, 0,
-                                               KEY_ALL_ACCESS, nullptr, &key, nullptr));
-      EXPECT_EQ(ERROR_SUCCESS,
-                RegSetValueExA(key, kSafeModeValue, 0, c.stored.first, c.stored.second.data(),
-                               DWORD(c.stored.second.size())));
-      RegCloseKey(key);
+      ASSERT_EQ(ERROR_SUCCESS,
+                RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKeyPath, kSafeModeValue, c.stored.first,
+                                c.stored.second.data(), DWORD(c.stored.second.size())));
     }
     EXPECT_EQ(c.window, ReadStoredSafeMode());
     EXPECT_EQ(c.command_line, StoredSafeModeForCommandLine());
@@ -55,7 +50,6 @@ TEST(Registry, ReadAsTheWindowAndTheCommandLineReadItAndSavedAsBinary) {
     SaveSafeMode(0x01020304);
     EXPECT_EQ((Stored{REG_BINARY, {4, 3, 2, 1}}), Load());
   }
-  RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKeyPath);
 }
 
 }  // namespace
