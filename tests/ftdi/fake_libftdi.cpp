@@ -1,10 +1,9 @@
 // A stand-in for libftdi1.so.2 (tests put its folder first on LD_LIBRARY_PATH): an FTDI device in
 // synchronous bit-bang mode driving the chip emulator; each byte put out samples the pins as they
 // were before it. Samples go to the read in flight; with none in flight the device holds 512 of
-// them, and where a real device would stall, the transfer fails. QUELT_FAKE_FTDI,
-// read at each ftdi_new, items separated by ';': dev=VID:PID:SERIAL:DESCRIPTION (repeatable, in
-// bus order); chip=OPTIONS as after "sim:" (large); denied (libusb_open() without permission).
-// Other items are ignored.
+// them, and where a real device would stall, the transfer fails. QUELT_FAKE_FTDI, read at each
+// ftdi_new, items separated by ';' (others ignored): dev=VID:PID:SERIAL:DESCRIPTION (repeatable,
+// in bus order); chip=OPTIONS as after "sim:" (large); denied (libusb_open() without permission).
 #include <ftdi.h>
 
 #include <algorithm>
