@@ -33,7 +33,7 @@ class WineCli : public ::testing::Test {
       fs::copy_file(programs_.at("CLI"), dir_ + folder + "/quelt-flasher-cli.exe");
       fs::copy_file(programs_.at(dll), dir_ + folder + "/QueltUSB.dll");
     }
-    Run("reg delete HKCU\\Software\\Quelt~JQ /f", {});  // no safe mode left by another test
+    Run("reg delete HKCU\\Software\\Quelt~JQ -f", {});  // no safe mode left by another test
   }
 
   // Runs `args` under Wine, or the Linux programs (@LCLI) as they are: "@" starts a path below the
