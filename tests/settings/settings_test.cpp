@@ -60,6 +60,7 @@ const std::tuple<Before, Bytes, StoredSafeMode, bool> kStarts[] = {
     {File, {3, 0, 0, 0, 2, 0, 0, 0}, M::Unchanged, true},
     {File, {3, 0, 0, 0, 1, 0, 0, 0, 0}, M::Off, false},  // longer than 4 bytes: the default
     {File, {3, 0, 0, 0, 1}, M::On, true},                // shorter: the low-order bytes
+    {File, {3, 0, 0, 0}, M::Off, false},                 // no data: 0
     {File, {3, 0, 0}, M::Missing, false},                // damaged: absent
     {Folder, {}, M::Missing, false},                     // cannot be replaced
     {Fifo, {}, M::Missing, false},                       // read without waiting for a writer

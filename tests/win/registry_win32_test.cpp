@@ -46,7 +46,6 @@ TEST(Registry, ReadAsTheWindowAndTheCommandLineReadItAndSavedAsBinary) {
     EXPECT_EQ(c.window, ReadStoredSafeMode());
     EXPECT_EQ(c.command_line, StoredSafeModeForCommandLine());
     EXPECT_EQ(c.stored, Load());  // reading never writes
-    // Saving writes four bytes of REG_BINARY whatever was there, creating the key when missing.
     SaveSafeMode(0x01020304);
     EXPECT_EQ((Stored{REG_BINARY, {4, 3, 2, 1}}), Load());
   }
