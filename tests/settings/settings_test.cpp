@@ -141,7 +141,7 @@ TEST_F(SettingsTest, KilledWhileStoringLeavesOldOrNewValue) {
   for (int round = 0, last = 1; round < 25; ++round) {
     SaveSafeMode(last + 1);  // then a child stores larger values until it is killed
     const pid_t child = ::fork();
-    for (int value = last + 2; child == 0; ++value) SaveSafeMode(value);
+    while (child == 0) SaveSafeMode(++last + 1);  // in the child, its own copy of last
     ::usleep(std::uniform_int_distribution<useconds_t>(0, 20000)(random));
     ASSERT_EQ(::kill(child, SIGKILL), 0);
     ASSERT_EQ(::waitpid(child, nullptr, 0), child);
