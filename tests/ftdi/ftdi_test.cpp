@@ -53,8 +53,7 @@ class FtdiRow : public ::testing::TestWithParam<Row> {};
 
 TEST_P(FtdiRow, ParsesFindsClaimsAndIdentifies) {
   const Row& row = GetParam();
-  // Every option text names the backend after "ftdi", but "x" (ftdix).
-  EXPECT_EQ(IsFtdiAdapterName("ftdi" + std::string(row.options)), *row.options != 'x');
+  EXPECT_EQ(IsFtdiAdapterName("ftdi" + std::string(row.options)), *row.options != 'x');  // ftdix
   setenv("QUELT_FAKE_FTDI", row.fake, 1);
   FtdiOptions options;
   std::string error;

@@ -21,20 +21,21 @@ namespace {
 namespace fs = std::filesystem;
 const Bytes kBinary0 = {3, 0, 0, 0, 0, 0, 0, 0}, kBinary1 = {3, 0, 0, 0, 1, 0, 0, 0};
 
-// A store whose keys may only be read, as registry keys with a read-only ACL (tests run as root,
-// whom the file store's own permission checks always let through).
+// Keys that may only be read, as with a read-only ACL (tests run as root, whom the store's own
+// checks let through); values of the root itself may still be written, where a fault would put one.
 class ReadOnlyKeyStore : public FileSettingsStore {
   bool OpenKey(RootKey r, const std::string& p, KeyAccess a) override {
     return a == KeyAccess::Read && FileSettingsStore::OpenKey(r, p, a);
   }
+  bool CreateKey(RootKey, const std::string&) override { return false; }
   ValueInfo QueryValue(RootKey r, const std::string& p, KeyAccess a, const std::string& name,
                        void* data, std::size_t room) override {
     return a == KeyAccess::Read ? FileSettingsStore::QueryValue(r, p, a, name, data, room)
                                 : ValueInfo{};
   }
-  bool SetValue(RootKey, const std::string&, KeyAccess, const std::string&, uint32_t, const void*,
-                std::size_t) override {
-    return false;
+  bool SetValue(RootKey r, const std::string& p, KeyAccess a, const std::string& name,
+                uint32_t type, const void* data, std::size_t size) override {
+    return p.empty() && FileSettingsStore::SetValue(r, p, a, name, type, data, size);
   }
 };
 
