@@ -1,30 +1,24 @@
 // A stand-in for libftdi1.so.2 (tests put its folder first on LD_LIBRARY_PATH): an FTDI device in
 // synchronous bit-bang mode driving the chip emulator; each byte put out samples the pins as they
-// were before it. Samples go to the reads in flight, oldest first; with none in flight the device
-// holds `tx` samples and `rx` bytes, and where a real device would stall, the transfer fails. A
-// read that ends on a packet not full waits for the latency timer. QUELT_FAKE_FTDI, read at each
-// ftdi_new, items separated by ';': dev=VID:PID:SERIAL:DESCRIPTION (repeatable, in bus order);
-// chip=OPTIONS as after "sim:" (large); rx=N, tx=N (128, 384); packet=N (62); latency=US (0);
-// pace (bytes go out at the byte clock in real time); denied (libusb_open() without permission).
+// were before it. Samples go to the read in flight; with none in flight the device holds 512 of
+// them, and where a real device would stall, the transfer fails. QUELT_FAKE_FTDI, read at each
+// ftdi_new, items separated by ';' (others ignored): dev=VID:PID:SERIAL:DESCRIPTION (repeatable,
+// in bus order); chip=OPTIONS as after "sim:" (large); denied (libusb_open() without permission).
 #include <ftdi.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "link/sim/sim_adapter.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct FakeDevice {
   unsigned vendor = 0, product = 0;
@@ -38,14 +32,10 @@ struct Transfer : ftdi_transfer_control {
 struct Fake {
   std::vector<FakeDevice> devices;
   std::unique_ptr<quelt::SimAdapter> chip;
-  std::size_t rx_size = 128, tx_size = 384, packet = 62;
-  std::chrono::microseconds latency{0};
-  bool pace = false, denied = false, claimed = false, syncbb = false;
-  uint64_t bytes_out = 0, rate = 0;
+  bool denied = false, claimed = false, syncbb = false;
   uint8_t mask = 0, pins = 0;
   std::deque<uint8_t> samples;  // put out, for no read yet
-  std::deque<Transfer*> reads;
-  Clock::time_point next_due{}, last_out{};
+  Transfer* read = nullptr;     // in flight
 };
 
 Fake* fake = nullptr;
@@ -57,33 +47,23 @@ void Configure() {
   std::istringstream items(env ? env : "");
   std::string item, chip = "large", error;
   while (std::getline(items, item, ';')) {
-    const std::size_t eq = item.find('=');
-    const std::string name = item.substr(0, eq), value = item.substr(eq == item.npos ? 0 : eq + 1);
-    const uint64_t n = std::strtoull(value.c_str(), nullptr, 10);
-    FakeDevice d;
+    unsigned vendor = 0, product = 0;
     char serial[64] = "", description[128] = "";
-    if (name == "dev" && std::sscanf(value.c_str(), "%x:%x:%63[^:]:%127[^\n]", &d.vendor,
-                                     &d.product, serial, description) == 4) {
-      fake->devices.push_back({d.vendor, d.product, serial, description});
-    } else if (name == "chip") {
-      chip = value;
-    } else if (n > 0 && (name == "rx" || name == "tx" || name == "packet")) {
-      (name == "rx" ? fake->rx_size : name == "tx" ? fake->tx_size : fake->packet) = n;
-    } else if (n > 0 && name == "latency") {
-      fake->latency = std::chrono::microseconds(n);
-    } else if (item == "pace" || item == "denied") {
-      (item == "pace" ? fake->pace : fake->denied) = true;
-    } else if (!item.empty()) {
-      error = "bad " + item;
+    if (std::sscanf(item.c_str(), "dev=%x:%x:%63[^:]:%127[^\n]", &vendor, &product, serial,
+                    description) == 4) {
+      fake->devices.push_back({vendor, product, serial, description});
+    } else if (item.starts_with("chip=")) {
+      chip = item.substr(5);
+    } else if (item == "denied") {
+      fake->denied = true;
     }
   }
-  if (error.empty() && (fake->chip = quelt::SimAdapter::Create(chip, &error))) {
-    fake->chip->Open();
-    fake->chip->EnableFastPaths(false);  // every byte decoded on its own, as it is put out
-  } else {
+  if (!(fake->chip = quelt::SimAdapter::Create(chip, &error))) {
     std::fprintf(stderr, "fake libftdi: QUELT_FAKE_FTDI: %s\n", error.c_str());
     std::abort();
   }
+  fake->chip->Open();
+  fake->chip->EnableFastPaths(false);  // every byte decoded on its own, as it is put out
 }
 
 int Fail(ftdi_context* ftdi, int code, const char* text) {
@@ -91,27 +71,22 @@ int Fail(ftdi_context* ftdi, int code, const char* text) {
   return code;
 }
 
-// Hands samples to the reads in flight, oldest first.
+// Hands samples to the read in flight.
 void Deliver(Fake& f) {
-  while (!f.reads.empty() && !f.samples.empty()) {
-    Transfer* r = f.reads.front();
+  if (Transfer* r = f.read) {
     const int n = std::min<int>(r->size - r->offset, int(f.samples.size()));
     std::copy_n(f.samples.begin(), n, r->buf + r->offset);
     f.samples.erase(f.samples.begin(), f.samples.begin() + n);
-    if ((r->offset += n) == r->size) r->completed = 1, f.reads.pop_front();
+    if ((r->offset += n) == r->size) r->completed = 1, f.read = nullptr;
   }
 }
 
-// Puts out the bytes of a write: false where the device would stall before taking them all.
-bool PutOut(Fake& f, const uint8_t* bytes, std::size_t count) {
-  std::size_t room = f.rx_size + f.tx_size;
-  for (const Transfer* r : f.reads) room += std::size_t(r->size - r->offset);
-  if (!f.syncbb || count + f.samples.size() > room) return false;
-  if (f.pace) {
-    f.next_due = std::max(f.next_due, Clock::now()) +
-                 count * std::chrono::nanoseconds(1000000000 / std::max<uint64_t>(f.rate, 1));
-    std::this_thread::sleep_until(f.next_due);
-  }
+// Puts out the bytes of a write, unless the device would stall before taking them all.
+void PutOut(Fake& f, Transfer* t) {
+  const uint8_t* bytes = t->buf;
+  const std::size_t count = std::size_t(t->size);
+  const std::size_t room = 512 + (f.read ? std::size_t(f.read->size - f.read->offset) : 0);
+  if (!f.syncbb || count + f.samples.size() > room) return;
   for (std::size_t i = 0; i < count; ++i) {
     uint8_t line = 0;
     f.chip->Read(&line);
@@ -119,19 +94,14 @@ bool PutOut(Fake& f, const uint8_t* bytes, std::size_t count) {
     f.chip->Write(&bytes[i], 1, nullptr);
     f.pins = bytes[i];
   }
-  f.bytes_out += count;
-  f.last_out = Clock::now();
+  t->completed = 1;
+  t->offset = t->size;
   Deliver(f);
-  return true;
 }
 
 ftdi_transfer_control* Submit(ftdi_context* ftdi, unsigned char* buf, int size, bool read) {
-  Transfer* t = new Transfer{};
-  t->ftdi = ftdi;
-  t->buf = buf;
-  t->size = size;
-  t->read = read;
-  if (read) fake->reads.push_back(t);
+  Transfer* t = new Transfer{{0, buf, size, 0, ftdi, nullptr}, read};
+  if (read) fake->read = t;
   Deliver(*fake);
   return t;
 }
@@ -139,9 +109,6 @@ ftdi_transfer_control* Submit(ftdi_context* ftdi, unsigned char* buf, int size, 
 }  // namespace
 
 extern "C" {
-
-// For benchmarks, through dlsym: adapter bytes put out since the last ftdi_new.
-uint64_t quelt_fake_ftdi_bytes_out() { return fake ? fake->bytes_out : 0; }
 
 ftdi_context* ftdi_new(void) { return Configure(), new ftdi_context{}; }
 
@@ -207,9 +174,8 @@ int ftdi_set_bitmode(ftdi_context* ftdi, unsigned char bitmask, unsigned char mo
 }
 
 int ftdi_set_baudrate(ftdi_context* ftdi, int baudrate) {
-  if (baudrate <= 0) return Fail(ftdi, -1, "Silly baudrate <= 0.");
-  fake->rate = uint64_t(baudrate) * (ftdi->bitbang_enabled ? 4 : 1);
-  fake->chip->Speed(fake->rate <= 500000 ? 3 : 2);  // two ticks a byte at half the clock
+  const int rate = baudrate * (ftdi->bitbang_enabled ? 4 : 1);
+  fake->chip->Speed(rate <= 500000 ? 3 : 2);  // two ticks a byte at half the clock
   return 0;
 }
 
@@ -224,21 +190,15 @@ ftdi_transfer_control* ftdi_read_data_submit(ftdi_context* ftdi, unsigned char* 
 // A write goes out here, with the read of its samples (submitted by now) in flight.
 int ftdi_transfer_data_done(ftdi_transfer_control* tc) {
   Transfer* t = static_cast<Transfer*>(tc);
-  if (!t->read && t->ftdi->usb_dev && PutOut(*fake, t->buf, std::size_t(t->size))) {
-    t->completed = 1;
-    t->offset = t->size;
-  }
+  if (!t->read && t->ftdi->usb_dev) PutOut(*fake, t);
   const int done = t->completed ? t->offset : -1;
   if (done < 0) Fail(t->ftdi, -1, "usb bulk transfer timed out (device stalled)");
-  if (t->read && t->completed && t->size % fake->packet != 0)  // the latency timer sends the last
-    std::this_thread::sleep_until(fake->last_out + fake->latency);
   ftdi_transfer_data_cancel(t, nullptr);
   return done;
 }
 
 void ftdi_transfer_data_cancel(ftdi_transfer_control* tc, struct timeval*) {
-  auto& reads = fake->reads;
-  reads.erase(std::remove(reads.begin(), reads.end(), tc), reads.end());
+  if (fake->read == tc) fake->read = nullptr;
   delete static_cast<Transfer*>(tc);
 }
 

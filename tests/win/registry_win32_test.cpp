@@ -16,9 +16,8 @@ Stored Load() {
   DWORD type = 0, size = 16;
   std::vector<uint8_t> data(size);
   if (RegGetValueA(HKEY_CURRENT_USER, kSettingsKeyPath, kSafeModeValue, RRF_RT_ANY, &type,
-                   data.data(), &size) != ERROR_SUCCESS) {
+                   data.data(), &size) != ERROR_SUCCESS)
     return {0, {}};
-  }
   data.resize(size);
   return {type, data};
 }
@@ -40,22 +39,16 @@ TEST(Registry, ReadAsTheWindowAndTheCommandLineReadItAndSavedAsBinary) {
     SCOPED_TRACE(&c - cases);
     RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKeyPath);
     if (c.stored.first) {
-      HKEY key = nullptr;
-      ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, 0,
-                                               KEY_ALL_ACCESS, nullptr, &key, nullptr));
-      EXPECT_EQ(ERROR_SUCCESS,
-                RegSetValueExA(key, kSafeModeValue, 0, c.stored.first, c.stored.second.data(),
-                               DWORD(c.stored.second.size())));
-      RegCloseKey(key);
+      ASSERT_EQ(ERROR_SUCCESS,
+                RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKeyPath, kSafeModeValue, c.stored.first,
+                                c.stored.second.data(), DWORD(c.stored.second.size())));
     }
     EXPECT_EQ(c.window, ReadStoredSafeMode());
     EXPECT_EQ(c.command_line, StoredSafeModeForCommandLine());
     EXPECT_EQ(c.stored, Load());  // reading never writes
-    // Saving writes four bytes of REG_BINARY whatever was there, creating the key when missing.
     SaveSafeMode(0x01020304);
     EXPECT_EQ((Stored{REG_BINARY, {4, 3, 2, 1}}), Load());
   }
-  RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKeyPath);
 }
 
 }  // namespace
