@@ -16,8 +16,8 @@ ClientArea::ClientArea(QWidget* parent)
 }
 
 bool ClientArea::LoadLogo(int bitmap_id) {
-  if (!LoadBackground(logo_, bitmap_id)) return false;
-  BuildMask(logo_, mask_, 2, 2);
+  if (!LoadBackground(logo_, nullptr, bitmap_id)) return false;
+  BuildMask(logo_, mask_, 0, 2, 2);
   return true;
 }
 

@@ -1,5 +1,7 @@
 #include "app/paint/bitmap.h"
 
+#include "app/paint/dc.h"
+
 namespace quelt {
 
 bool Bitmap::CreateBitmap(int w, int h, unsigned planes, unsigned bits_per_pixel) {
@@ -14,6 +16,10 @@ bool Bitmap::CreateBitmap(int w, int h, unsigned planes, unsigned bits_per_pixel
   image_ = QImage(w, h, QImage::Format_RGB32);
   image_.fill(qRgb(0, 0, 0));
   return true;
+}
+
+bool Bitmap::CreateCompatibleBitmap(const DC& dc, int w, int h) {
+  return CreateBitmap(w, h, 1, dc.DrawsMonochrome() ? 1 : 32);
 }
 
 bool Bitmap::Attach(const QImage& picture) {

@@ -8,6 +8,8 @@
 
 namespace quelt {
 
+class DC;
+
 // The description GetBitmap fills in.
 struct BITMAP {
   int bmWidth = 0;
@@ -25,6 +27,9 @@ class Bitmap {
   // A new image of w by h: one plane of 1 bit per pixel is monochrome, 24 or 32 bits colour.
   // The image starts black (all bits clear). Fails on an object that already holds an image.
   bool CreateBitmap(int w, int h, unsigned planes, unsigned bits_per_pixel);
+  // An image in the format of what dc draws on: monochrome while dc holds a monochrome bitmap
+  // (a fresh memory context does), colour otherwise.
+  bool CreateCompatibleBitmap(const DC& dc, int w, int h);
   // Takes a loaded picture, converted to the display's colour format.
   bool Attach(const QImage& picture);
   // Releases the image; returns false when there was none.

@@ -73,6 +73,11 @@ QImage* DC::Surface() const {
   return selected_ != nullptr && !selected_->IsNull() ? &selected_->Image() : nullptr;
 }
 
+bool DC::DrawsMonochrome() const {
+  const QImage* surface = Surface();
+  return surface != nullptr && IsMonochrome(*surface);
+}
+
 void DC::AttachSurface(QImage* image, const RECT& clip) {
   DeleteDC();
   created_ = true;

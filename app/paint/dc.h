@@ -74,6 +74,9 @@ class DC {
   void LPtoDP(POINT* points, int count) const;
   void DPtoLP(POINT* points, int count) const;
 
+  // True when the surface is a monochrome bitmap (a compatible bitmap is then monochrome too).
+  bool DrawsMonochrome() const;
+
  protected:
   // Draws on an image owned by someone else (the window's client image), limited to clip.
   void AttachSurface(QImage* image, const RECT& clip);

@@ -7,7 +7,7 @@ OffscreenDC::OffscreenDC(DC* target) : m_pDC(target) {
   CreateCompatibleDC(m_pDC);
   POINT corners[2] = {{m_rect.left, m_rect.top}, {m_rect.right, m_rect.bottom}};
   m_pDC->LPtoDP(corners, 2);
-  m_bitmap.CreateBitmap(corners[1].x - corners[0].x, corners[1].y - corners[0].y, 1, 32);
+  m_bitmap.CreateCompatibleBitmap(*m_pDC, corners[1].x - corners[0].x, corners[1].y - corners[0].y);
   m_oldBitmap = SelectObject(&m_bitmap);
   SetMapMode(m_pDC->GetMapMode());
   SetWindowExt(m_pDC->GetWindowExt());

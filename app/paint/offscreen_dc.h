@@ -1,8 +1,7 @@
 // The off-screen surface of one paint. Built over the paint context, it takes the paint's clip
-// box, makes a colour buffer of just that box, and fills it with the paint context's background
-// colour; drawing at the paint context's coordinates then lands in the buffer. Its destruction
-// copies the buffer to the paint context in one transfer, so a paint reaches the window in one
-// step.
+// box, makes a buffer of just that box, and fills it with the paint context's background colour;
+// drawing at the paint context's coordinates then lands in the buffer. Its destruction copies the
+// buffer to the paint context in one transfer, so a paint reaches the window in one step.
 //
 //   PaintDC dc(client, update);
 //   dc.SetBkColor(button_face);

@@ -24,11 +24,11 @@ int main(int argc, char** argv) {
 
   quelt::Bitmap logo;
   quelt::Bitmap mask;
-  if (!quelt::LoadBackground(logo, quelt::IDB_BACKGROUND)) {
+  if (!quelt::LoadBackground(logo, nullptr, quelt::IDB_BACKGROUND)) {
     std::fprintf(stderr, "the logo bitmap could not be loaded\n");
     return 1;
   }
-  quelt::BuildMask(logo, mask, 2, 2);
+  quelt::BuildMask(logo, mask, 0, 2, 2);
 
   const QSize size = quelt::kFlasherTemplate.ClientPixels();
   QImage client(size, QImage::Format_RGB32);

@@ -1,6 +1,7 @@
 #include "app/paint/skin.h"
 
 #include <QFile>
+#include <QImageReader>
 #include <QString>
 
 #include "app/paint/offscreen_dc.h"
@@ -11,13 +12,32 @@ static void InitResources() { Q_INIT_RESOURCE(quelt); }
 
 namespace quelt {
 
-int LoadBackground(Bitmap& bitmap, int id) {
-  bitmap.DeleteObject();
-  InitResources();
-  return bitmap.Attach(QImage(QStringLiteral(":/bitmap/%1").arg(id & 0xFFFF), "BMP")) ? 1 : 0;
+namespace {
+
+QImage ReadBitmap(const QString& name) {
+  QImageReader reader(name, "bmp");  // a bitmap loader reads bitmaps only
+  reader.setDecideFormatFromContent(false);
+  reader.setAutoTransform(false);
+  return reader.read();
 }
 
-void BuildMask(Bitmap& image, Bitmap& mask, int x, int y) {
+}  // namespace
+
+int LoadBackground(Bitmap& bitmap, const char* path, int id) {
+  bitmap.DeleteObject();
+  QImage picture;
+  if (path != nullptr) {
+    QString name = QString::fromLocal8Bit(path);
+    if (name.startsWith(u':')) name.prepend(u"./");  // a file name, never a resource name
+    picture = ReadBitmap(name);
+  } else {
+    InitResources();
+    picture = ReadBitmap(QStringLiteral(":/bitmap/%1").arg(id & 0xFFFF));
+  }
+  return bitmap.Attach(picture) ? 1 : 0;
+}
+
+void BuildMask(Bitmap& image, Bitmap& mask, COLORREF key, int x, int y) {
   BITMAP info;
   if (!image.GetBitmap(&info)) return;
   mask.DeleteObject();
@@ -30,7 +50,8 @@ void BuildMask(Bitmap& image, Bitmap& mask, int x, int y) {
   Bitmap* old_image = image_dc.SelectObject(&image);
   Bitmap* old_mask = mask_dc.SelectObject(&mask);
 
-  image_dc.SetBkColor(image_dc.GetPixel(x, y));
+  const COLORREF colour = key != 0 ? key : image_dc.GetPixel(x, y);
+  image_dc.SetBkColor(colour);
   mask_dc.BitBlt(0, 0, info.bmWidth, info.bmHeight, &image_dc, 0, 0, SRCCOPY);
 
   image_dc.SetTextColor(Rgb(255, 255, 255));

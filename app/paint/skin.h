@@ -3,8 +3,8 @@
 // How the window uses it:
 //   construction   icon = LoadAppIcon(IDR_MAINFRAME); the window's icon, which the window
 //                  manager also shows for the minimised window (nothing is painted then)
-//   OnInitDialog   if (!LoadBackground(logo, IDB_BACKGROUND)) { box; OnCancel(); }
-//                  BuildMask(logo, mask, 2, 2);
+//   OnInitDialog   if (!LoadBackground(logo, nullptr, IDB_BACKGROUND)) { box; OnCancel(); }
+//                  BuildMask(logo, mask, 0, 2, 2);
 //   paint          the client widget's paintEvent composes into an RGB32 image of the client
 //                  area and puts the update rectangle of it on screen in one draw:
 //                    PaintLogo(image, update, FromQColor(palette().color(QPalette::Window)),
@@ -24,14 +24,16 @@ namespace quelt {
 // Where the logo is drawn, in client pixels: 132 by 127 from (220, 0).
 constexpr RECT kLogoRect{220, 0, 352, 127};
 
-// Fills bitmap with the bitmap resource id (low 16 bits). Releases what bitmap held first, even
-// when nothing is obtained. Nonzero when an image was obtained, 0 when not.
-int LoadBackground(Bitmap& bitmap, int id);
+// Fills bitmap with a bitmap picture: from the file at path, or without a path from the bitmap
+// resource id (low 16 bits). Releases what bitmap held first, even when nothing is obtained.
+// Nonzero when an image was obtained, 0 when not.
+int LoadBackground(Bitmap& bitmap, const char* path, int id);
 
-// Builds mask, monochrome and the size of image, with a set bit exactly where image has the
-// colour of its pixel at (x, y), and blackens those pixels of image. Does nothing when image is
-// empty.
-void BuildMask(Bitmap& image, Bitmap& mask, int x, int y);
+// Builds mask, monochrome and the size of image, with a set bit exactly where image has the key
+// colour, and blackens those pixels of image. A key of 0 means the colour of image's pixel at
+// (x, y); any other key is used as it stands and the position is ignored. Does nothing when
+// image is empty.
+void BuildMask(Bitmap& image, Bitmap& mask, COLORREF key, int x, int y);
 
 // Draws the image selected into source at (xs, ys) onto target at (x, y), w by h, through mask:
 // target pixels under set mask bits keep their colour, the others take the image's colour. The

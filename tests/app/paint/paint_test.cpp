@@ -1,9 +1,11 @@
-// What the window's own paints (tests/app/window) never reach: transfers past their source, the
-// mask keyed at another position, pixels outside a paint's update rectangle, failed loads, the
-// icon's sizes. Expected pixels come from the committed logo as Qt's own bitmap reader sees it.
+// What the window's own paints (tests/app/window) never reach: transfers past their source, masks
+// keyed elsewhere, compatible bitmaps, pixels outside a paint's update rectangle, bitmap files and
+// failed loads, the icon's sizes. Expected pixels come from the committed logo as Qt's own bitmap
+// reader sees it.
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
+#include <QTemporaryDir>
 
 #include "app/paint/skin.h"
 #include "app/paint/templates.h"
@@ -32,11 +34,28 @@ TEST(Raster, RefusesOtherOperationsClipsToTheSourceAndKeysTheMaskWhereAsked) {
   for (int x = 0; x < 4; ++x) row.push_back(target_bitmap.Image().pixel(x, 0));
   EXPECT_EQ(row, (std::vector<QRgb>{kBlue, kGrey, kRed, kBlue}));
 
-  BuildMask(target_bitmap, mask, 2, 0);  // keyed on red
-  for (int x = 0; x < 4; ++x) {
-    EXPECT_EQ(mask.Image().pixelIndex(x, 0), x == 2 ? 1 : 0) << x;
-    EXPECT_EQ(target_bitmap.Image().pixel(x, 0), x == 2 ? 0xFF000000 : row[x]) << x;
+  // Keyed on the pixel at (2, 0) with a key of 0; otherwise on the key, the position ignored.
+  for (const COLORREF key : {COLORREF{0}, FromQRgb(kBlue), Rgb(1, 1, 1)}) {
+    Bitmap image, mask;
+    image.CreateBitmap(4, 1, 1, 32);
+    for (int x = 0; x < 4; ++x) image.Image().setPixel(x, 0, row[x]);
+    BuildMask(image, mask, key, 2, 0);
+    for (int x = 0; x < 4; ++x) {
+      const bool keyed = row[x] == (key ? ToQRgb(key) : kRed);
+      EXPECT_EQ(mask.Image().pixelIndex(x, 0), keyed ? 1 : 0) << key << " " << x;
+      EXPECT_EQ(image.Image().pixel(x, 0), keyed ? 0xFF000000 : row[x]) << key << " " << x;
+    }
   }
+  // A fresh memory context holds a monochrome bitmap, so bitmaps compatible with it are
+  // monochrome; a paint context's are in colour.
+  DC memory;
+  memory.CreateCompatibleDC(nullptr);
+  QImage client(8, 8, QImage::Format_RGB32);
+  PaintDC paint(client, {0, 0, 8, 8});
+  Bitmap mono, colour;
+  mono.CreateCompatibleBitmap(memory, 8, 8);
+  colour.CreateCompatibleBitmap(paint, 8, 8);
+  EXPECT_TRUE(mono.IsMonochrome() && !colour.IsMonochrome());
 }
 
 // A paint redraws exactly its update rectangle: the face, the logo at (220, 0) with its key
@@ -45,11 +64,19 @@ TEST(PaintLogo, RedrawsOnlyTheUpdateRectangle) {
   const QImage picture = QImage(QUELT_RES_DIR "/logo.bmp").convertToFormat(QImage::Format_RGB32);
   constexpr QRgb kMagenta = 0xFFFF00FF, kFace = 0xFF1E5AC8;
   Bitmap logo, mask, none;
-  ASSERT_NE(LoadBackground(none, 0x10000 + IDB_BACKGROUND), 0) << "the low 16 bits";
-  EXPECT_EQ(LoadBackground(none, 1005), 0);
+  QTemporaryDir dir;  // bitmap files are read, other pictures not
+  const auto file = [&](const char* name) { return dir.filePath(name).toLocal8Bit(); };
+  QImage small(5, 3, QImage::Format_RGB32);
+  small.fill(qRgb(1, 2, 3));
+  ASSERT_TRUE(small.save(file("s.bmp"), "BMP") && small.save(file("s.png"), "PNG"));
+  ASSERT_NE(LoadBackground(none, file("s.bmp").constData(), 0), 0);
+  EXPECT_EQ(none.Image().pixel(4, 2), qRgb(1, 2, 3));
+  EXPECT_EQ(LoadBackground(none, file("s.png").constData(), IDB_BACKGROUND), 0);
+  ASSERT_NE(LoadBackground(none, nullptr, 0x10000 + IDB_BACKGROUND), 0) << "the low 16 bits";
+  EXPECT_EQ(LoadBackground(none, nullptr, 1005), 0);
   EXPECT_TRUE(none.IsNull()) << "a failed load still released what was there";
-  ASSERT_NE(LoadBackground(logo, IDB_BACKGROUND), 0);
-  BuildMask(logo, mask, 2, 2);
+  ASSERT_NE(LoadBackground(logo, nullptr, IDB_BACKGROUND), 0);
+  BuildMask(logo, mask, 0, 2, 2);
   const RECT updates[] = {
       {250, 30, 300, 80},    // inside the logo
       {200, 100, 260, 140},  // across its corner
